@@ -19,7 +19,8 @@ int TolvanUNIXWriteDescriptor(int socket, int fd);
  * close-on-exec and owned by the caller. 0; EPIPE when the peer closed
  * first; EINVAL when the message is not exactly one 'D' byte with one
  * descriptor (every descriptor that did arrive with a refused message is
- * closed); or the errno of recvmsg. *fd is written only on success. */
+ * closed) or when fd is null (nothing is received then); or the errno of
+ * recvmsg. *fd is written only on success. */
 int TolvanUNIXReadDescriptor(int socket, int *fd);
 
 #ifdef __cplusplus
