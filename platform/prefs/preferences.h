@@ -46,8 +46,8 @@ extern "C" {
  * copied: a mutable value is saved as it is when the domain is
  * synchronized. A key that is not a string, an invalid application id or
  * unsupported coordinates stage nothing. When memory runs out the pair is
- * lost, and every later CFPreferencesSynchronize of the domain in this
- * process answers false (it saves nothing rather than a partial set). */
+ * lost, and every later CFPreferencesSynchronize in this process answers
+ * false (it saves nothing rather than a partial set). */
 void CFPreferencesSetValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID,
                            CFStringRef userName, CFStringRef hostName);
 
