@@ -7,10 +7,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "sec/tool_data_limit.hpp"
 #include "unix/executable_path.h"
 
 extern char **environ;
@@ -129,7 +131,7 @@ struct ResourceLimit {
 constexpr ResourceLimit kResourceLimits[] = {
     {RLIMIT_CPU, RLIM_INFINITY, RLIM_INFINITY},
     {RLIMIT_FSIZE, RLIM_INFINITY, RLIM_INFINITY},
-    {RLIMIT_DATA, 6291456, RLIM_INFINITY},
+    {RLIMIT_DATA, tolvan::kToolDataLimit, RLIM_INFINITY},
     {RLIMIT_STACK, 524288, 67108864},
     {RLIMIT_CORE, 0, RLIM_INFINITY},
     {RLIMIT_AS, RLIM_INFINITY, RLIM_INFINITY},
@@ -138,12 +140,24 @@ constexpr ResourceLimit kResourceLimits[] = {
     {RLIMIT_NOFILE, 256, RLIM_INFINITY},
 };
 
+// The hard limit is raised or lowered to the table's only where the
+// kernel allows it: root without CAP_SYS_RESOURCE (in a container) cannot
+// raise one, and no one can raise the open-file limit above fs.nr_open, so
+// RLIM_INFINITY is always refused there. Where it cannot be set, and for
+// every process that is not root, the inherited hard limit stays and the
+// soft limit is the table's, lowered to that hard limit when it is above it.
+// The safety of the table lies in the soft limits it lowers, which is always
+// allowed; a caller's low hard limit then bites as a clean failure later.
 OSStatus ApplyResourceLimit(const ResourceLimit &entry) {
-  struct rlimit limit;
-  if (getrlimit(entry.resource, &limit) != 0) return errno;
-  limit.rlim_cur = entry.soft;
-  if (geteuid() == 0) limit.rlim_max = entry.hard;
-  if (setrlimit(entry.resource, &limit) != 0) return errno;
+  struct rlimit inherited;
+  if (getrlimit(entry.resource, &inherited) != 0) return errno;
+  if (geteuid() == 0) {
+    const struct rlimit table = {entry.soft, entry.hard};
+    if (setrlimit(entry.resource, &table) == 0) return noErr;
+    if (errno != EPERM) return errno;
+  }
+  const struct rlimit kept = {std::min<rlim_t>(entry.soft, inherited.rlim_max), inherited.rlim_max};
+  if (setrlimit(entry.resource, &kept) != 0) return errno;
   return noErr;
 }
 

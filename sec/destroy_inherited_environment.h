@@ -38,9 +38,12 @@ enum {
  *    the real-time ones), and the signal mask is emptied;
  *  - the file-creation mask becomes 077;
  *  - nice(0) is called (the priority itself is left as inherited);
- *  - the resource limits of the tool's table are applied (hard limits too
- *    when the effective user is root), and the process is made
- *    non-dumpable, so no core file is ever written;
+ *  - the resource limits of the tool's table are applied, and the process
+ *    is made non-dumpable, so no core file is ever written. The hard limits
+ *    are the table's where the kernel lets this process set them (effective
+ *    user root with CAP_SYS_RESOURCE, and never above fs.nr_open for the
+ *    open-file limit); elsewhere the inherited hard limit stays and the
+ *    soft limit is the table's, lowered to that hard limit when above it;
  *  - the working directory becomes "/";
  *  - the real, virtual and profiling interval timers are disarmed.
  *
@@ -55,9 +58,7 @@ enum {
  * sigprocmask, nice, getrlimit, setrlimit, prctl, chdir or setitimer. A
  * descriptor that is not open (EBADF) is not a failure, nor is a signal
  * whose disposition cannot be changed (0, SIGKILL, SIGSTOP, and the
- * real-time signals the C library keeps for itself). When the effective user
- * is not root, an inherited hard limit below one of the table's soft limits
- * makes the limits step fail with EPERM. */
+ * real-time signals the C library keeps for itself). */
 OSStatus TolvanSecDestroyInheritedEnvironment(uint32_t flags, char **argv);
 
 #ifdef __cplusplus

@@ -20,8 +20,8 @@ using tolvan::CFRef;
 // it was, so its descriptors are still closed by the caller.
 OSStatus AddErrorNumber(CFRef<CFDictionaryRef> *reply, OSStatus command_status) {
   int32_t value = command_status;
-  auto number = CFRef<CFNumberRef>::Adopt(
-      CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &value));
+  auto number =
+      CFRef<CFNumberRef>::Adopt(CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &value));
   OSStatus status = VarnError(number.get());
   if (status != noErr) return status;
   if (!*reply) {
