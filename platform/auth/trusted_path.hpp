@@ -1,0 +1,46 @@
+// Opening the machine-wide files the judgement relies on so that no one but
+// root can have put or changed them: every component is opened relative to
+// the one before without following links, and the open object (never the
+// path) is checked to be of the right kind, owned by root and writable by no
+// one else.
+#ifndef TOLVAN_PLATFORM_AUTH_TRUSTED_PATH_HPP
+#define TOLVAN_PLATFORM_AUTH_TRUSTED_PATH_HPP
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "unix/unique_fd.hpp"
+
+namespace tolvan::auth {
+
+enum class EntryKind { kFolder, kFile };
+
+constexpr mode_t kWritableByOthers = 022;
+
+// Opens name in folder. flags are added to O_NOFOLLOW | O_CLOEXEC (and
+// O_DIRECTORY for a folder). forbiddenModeBits must all be clear. On failure
+// *error is ENOENT (missing), ELOOP (a link), EPERM (wrong owner, kind, mode
+// or a second hard link) or another errno value.
+[[nodiscard]] UniqueFd OpenTrusted(int folder, const char *name, EntryKind kind, int flags,
+                                   mode_t forbiddenModeBits, int *error) noexcept;
+
+// Opens the compile-time system root, which must itself be trusted.
+[[nodiscard]] UniqueFd OpenSystemRoot(int *error) noexcept;
+
+// Walks relativePath ("etc/tolvan/authorization") from root, every folder
+// and the final entry trusted; the final entry is opened read-only.
+[[nodiscard]] UniqueFd OpenTrustedPath(int root, const char *relativePath, EntryKind finalKind,
+                                       int *error) noexcept;
+
+// Opens the trusted folder name in folder, making it (owned by root, with
+// mode) when it does not exist.
+[[nodiscard]] UniqueFd OpenOrMakeTrustedFolder(int folder, const char *name, mode_t mode,
+                                               mode_t forbiddenModeBits, int *error) noexcept;
+
+// The system root joined with relativePath, for interfaces that take a path.
+[[nodiscard]] std::string SystemPath(const char *relativePath);
+
+}  // namespace tolvan::auth
+
+#endif
