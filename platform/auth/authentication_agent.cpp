@@ -83,7 +83,7 @@ int WaitForAgent(pid_t pid, int64_t deadline) {
     if (done == pid) return status;
     if (done < 0 && errno != EINTR) return -1;
     if (NowMilliseconds() >= deadline) break;
-    struct timespec nap{0, kExitPollNanoseconds};
+    struct timespec nap = {0, kExitPollNanoseconds};
     ::nanosleep(&nap, nullptr);
   }
   ::kill(pid, SIGKILL);
@@ -101,7 +101,7 @@ ReadOutcome ReadAnswer(int fd, int64_t deadline, SecretBuffer *answer, size_t *l
   for (;;) {
     int64_t remaining = deadline - NowMilliseconds();
     if (remaining <= 0) return ReadOutcome::kFailed;
-    struct pollfd wait{fd, POLLIN, 0};
+    struct pollfd wait = {fd, POLLIN, 0};
     int ready = ::poll(&wait, 1, static_cast<int>(remaining));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return ReadOutcome::kFailed;

@@ -41,7 +41,8 @@ int Converse(int count, const struct pam_message **messages, struct pam_response
              void *data) {
   if (count <= 0 || count > kLargestMessageCount || messages == nullptr) return PAM_CONV_ERR;
   auto *state = static_cast<ConversationState *>(data);
-  auto *replies = static_cast<struct pam_response *>(std::calloc(static_cast<size_t>(count), sizeof(struct pam_response)));
+  auto *replies = static_cast<struct pam_response *>(
+      std::calloc(static_cast<size_t>(count), sizeof(struct pam_response)));
   if (replies == nullptr) return PAM_BUF_ERR;
   for (int i = 0; i < count; ++i) {
     int style = messages[i] != nullptr ? messages[i]->msg_style : -1;
@@ -80,7 +81,7 @@ PamVerdict VerdictOfAuthentication(int result) {
 PamVerdict CheckPasswordWithPam(const char *configFolder, const char *user,
                                 const SecretBuffer &password) noexcept {
   ConversationState state{&password, false};
-  const struct pam_conv conversation{Converse, &state};
+  const struct pam_conv conversation { Converse, &state };
   pam_handle_t *handle = nullptr;
   int result = ::pam_start_confdir(kServiceName, user, &conversation, configFolder, &handle);
   if (result != PAM_SUCCESS) return PamVerdict::kBroken;

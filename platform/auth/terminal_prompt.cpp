@@ -69,8 +69,7 @@ class SignalGuard {
 
 class EchoOff {
  public:
-  EchoOff(int terminal, const struct termios &saved) noexcept
-      : terminal_(terminal), saved_(saved) {
+  EchoOff(int terminal, const struct termios &saved) noexcept : terminal_(terminal), saved_(saved) {
     struct termios quiet = saved;
     quiet.c_lflag &= ~(ECHO | ECHOE | ECHOK);
     quiet.c_lflag |= ICANON;
@@ -107,7 +106,7 @@ void WriteText(int fd, const char *text) {
 bool WaitForInput(int terminal, const SignalGuard &guard) {
   for (;;) {
     if (gCaughtSignal != 0) return false;
-    struct pollfd wait{terminal, POLLIN, 0};
+    struct pollfd wait = {terminal, POLLIN, 0};
     int ready = ::ppoll(&wait, 1, nullptr, guard.waitMask());
     if (ready > 0) return true;
     if (ready < 0 && errno != EINTR) return false;
@@ -126,8 +125,10 @@ AskOutcome ReadLine(int terminal, const SignalGuard &guard, SecretBuffer *answer
     ssize_t got = ::read(terminal, target, room);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got <= 0) return AskOutcome::kCancelled;
-    const char *newline = static_cast<const char *>(std::memchr(target, '\n', static_cast<size_t>(got)));
-    size_t kept = newline != nullptr ? static_cast<size_t>(newline - target) : static_cast<size_t>(got);
+    const char *newline =
+        static_cast<const char *>(std::memchr(target, '\n', static_cast<size_t>(got)));
+    size_t kept =
+        newline != nullptr ? static_cast<size_t>(newline - target) : static_cast<size_t>(got);
     if (full) {
       tooLong = tooLong || kept > 0;
       ::explicit_bzero(discard, sizeof discard);
