@@ -322,8 +322,9 @@ Dictionary *CreateDictionaryObject(CFAllocatorRef allocator, const CFDictionaryK
       keys, &kCFTypeDictionaryKeyCallBacks, &kCFCopyStringDictionaryKeyCallBacks);
   const CFDictionaryValueCallBacks *value_callbacks = CanonicalCallBacks<CFDictionaryValueCallBacks>(
       values, &kCFTypeDictionaryValueCallBacks, nullptr);
-  bool copy_keys = key_callbacks == keys && keys != nullptr;
-  bool copy_values = value_callbacks == values && values != nullptr;
+  bool copy_keys = key_callbacks != nullptr && key_callbacks != &kCFTypeDictionaryKeyCallBacks &&
+                   key_callbacks != &kCFCopyStringDictionaryKeyCallBacks;
+  bool copy_values = value_callbacks != nullptr && value_callbacks != &kCFTypeDictionaryValueCallBacks;
   size_t fixed = sizeof(Dictionary) + (copy_keys ? sizeof(CFDictionaryKeyCallBacks) : 0) +
                  (copy_values ? sizeof(CFDictionaryValueCallBacks) : 0);
   size_t size;
