@@ -1,6 +1,8 @@
 // The helper tool: started by an application on one end of a local stream
 // socket (descriptors 0 and 1), installed owned by root and set-user-ID.
 // It serves one request and reports how it went in its exit status.
+#include <malloc.h>
+
 #include "platform/auth/authorization.h"
 #include "sec/destroy_inherited_environment.h"
 #include "sec/helper_tool_auth_ref.h"
@@ -24,6 +26,7 @@ int main(int argc, char **argv) {
   // Before anything can open a file that would take a closed standard
   // descriptor's number and be read as the request or written as the reply.
   if (TolvanSecOpenMissingStandardDescriptors() != noErr) return kToolStatusInternal;
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
   AuthorizationRef authorization = TolvanSecHelperToolCopyAuthRef();
   OSStatus status = TolvanSecDestroyInheritedEnvironment(kPreserveStandardDescriptors, argv);

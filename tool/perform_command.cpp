@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 #include "platform/base/heap_buffer.hpp"
 #include "platform/prefs/preferences.h"
 #include "sec/euid.h"
@@ -50,11 +52,17 @@ OSStatus AskForAdministratorRight(AuthorizationRef authorization) {
   return AuthorizationCopyRights(authorization, &rights, nullptr, kAuthFlags, nullptr);
 }
 
-OSStatus SavePairs(const RequestPairs &pairs) {
+// Takes the arrays and frees them once the pairs are staged: the save that
+// follows needs the memory more (a 1 MiB request is served under the tool's
+// 6 MiB data limit).
+void StagePairs(RequestPairs pairs) {
   for (CFIndex i = 0; i < pairs.count; ++i) {
     CFPreferencesSetValue(static_cast<CFStringRef>(pairs.key_array()[i]), pairs.value_array()[i],
                           kProductPreferencesID, kCFPreferencesAnyUser, kCFPreferencesCurrentHost);
   }
+}
+
+OSStatus SaveStagedPairs() {
   return CFPreferencesSynchronize(kProductPreferencesID, kCFPreferencesAnyUser,
                                   kCFPreferencesCurrentHost)
              ? noErr
@@ -68,12 +76,13 @@ void IgnoreIdentityResult(int) {}
 // The only code of the tool that runs as root. Root is taken in all three
 // user IDs for the store, and given up for good right after the save: made
 // while all IDs are 0, setuid(real user) sets all three to that user.
-OSStatus SavePairsAsRoot(const RequestPairs &pairs) {
+OSStatus SavePairsAsRoot(RequestPairs pairs) {
   IgnoreIdentityResult(TolvanSecSetPrivilegedEUID());
   const uid_t real_user = getuid();
   IgnoreIdentityResult(setuid(0));
 
-  OSStatus status = SavePairs(pairs);
+  StagePairs(std::move(pairs));
+  OSStatus status = SaveStagedPairs();
 
   IgnoreIdentityResult(setuid(real_user));
   IgnoreIdentityResult(TolvanSecPermanentlySetNonPrivilegedEUID());
@@ -88,6 +97,6 @@ extern "C" OSStatus PerformCommand(AuthorizationRef authorization, CFDictionaryR
   OSStatus status = GetPairs(request, &pairs);
   if (status == noErr) status = CheckKeysAreStrings(pairs);
   if (status == noErr) status = AskForAdministratorRight(authorization);
-  if (status == noErr) status = SavePairsAsRoot(pairs);
+  if (status == noErr) status = SavePairsAsRoot(std::move(pairs));
   return status;
 }

@@ -1,0 +1,415 @@
+// One request through the installed helper tool, end to end: the
+// application's side from starting the tool to having its reply, the
+// durable save included. Run as root, so that the right is granted without
+// a password.
+//
+// Measured against, in the same run:
+//  - the floor: a bare vfork+exec of /bin/true over a socket pair, plus one
+//    fsync'd rename of a file the size of the saved store (and the fsync of
+//    its folder), which is the least any such helper must do;
+//  - pkexec --version: a privileged launcher that does nothing (skipped when
+//    pkexec is not installed).
+// And: the small request with 1,024 and with 20,000 open-file slots
+// inherited; a 1 MiB request of 20,000 pairs, with the tool's peak resident
+// memory and, where this machine lets a caller's hard limit stand, the
+// smallest data limit under which it is still served.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "platform/auth/authorization.h"
+#include "platform/cf/cf.h"
+#include "platform/cf/cf_ref.hpp"
+#include "sec/dictionary_channel.h"
+#include "sec/response_error.h"
+#include "sec/tool_data_limit.hpp"
+#include "tests/support/installed_helper_tool.hpp"
+#include "tool/perform_command.h"
+#include "unix/full_transfer.h"
+
+extern char **environ;
+
+namespace {
+
+using tolvan::CFRef;
+
+constexpr int kLargePairs = 20000;
+
+struct Run {
+  bool served = false;
+  OSStatus command_status = -1;
+  int wait_status = 0;
+  long peak_resident_kib = 0;
+};
+
+// vfork+exec of program with argv, one end of a socket pair as its 0 and
+// 1; the child may only make system calls before exec.
+pid_t Spawn(const char *program, char *const argv[], int socket, rlim_t open_files,
+            rlim_t data_limit) {
+  pid_t pid = vfork();
+  if (pid == 0) {
+    if (open_files != 0) {
+      struct rlimit limit = {open_files, open_files};
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (data_limit != 0) {
+      struct rlimit limit = {data_limit, data_limit};
+      setrlimit(RLIMIT_DATA, &limit);
+    }
+    dup2(socket, 0);
+    dup2(socket, 1);
+    char *const empty[] = {nullptr};
+    execve(program, argv, empty);
+    _exit(127);
+  }
+  return pid;
+}
+
+struct ToolRequest {
+  std::string tool;
+  AuthorizationExternalForm form = {};
+  std::string frame;  // length word and payload, sent with one write
+};
+
+std::string FrameOf(CFDictionaryRef request) {
+  auto xml = CFRef<CFDataRef>::Adopt(CFPropertyListCreateXMLData(kCFAllocatorDefault, request));
+  if (!xml) return "";
+  uint32_t word = htonl(uint32_t(CFDataGetLength(xml.get())));
+  std::string frame(reinterpret_cast<const char *>(&word), sizeof word);
+  frame.append(reinterpret_cast<const char *>(CFDataGetBytePtr(xml.get())),
+               size_t(CFDataGetLength(xml.get())));
+  return frame;
+}
+
+Run RunTool(const ToolRequest &request, rlim_t open_files = 0, rlim_t data_limit = 0) {
+  Run run;
+  int sockets[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return run;
+  std::string tool = request.tool;
+  char *const argv[] = {tool.data(), nullptr};
+  pid_t pid = Spawn(tool.c_str(), argv, sockets[1], open_files, data_limit);
+  close(sockets[1]);
+  CFRef<CFDictionaryRef> reply;
+  if (pid > 0 &&
+      TolvanUNIXWrite(sockets[0], &request.form, sizeof request.form, nullptr) == 0 &&
+      TolvanUNIXWrite(sockets[0], request.frame.data(), request.frame.size(), nullptr) == 0 &&
+      shutdown(sockets[0], SHUT_WR) == 0 &&
+      CopyDictionaryTranslatingDescriptors(sockets[0], reply.out()) == 0) {
+    run.command_status = TolvanSecGetErrorFromResponse(reply.get());
+    run.served = run.command_status == 0;
+  }
+  close(sockets[0]);
+  struct rusage usage = {};
+  if (pid > 0) wait4(pid, &run.wait_status, 0, &usage);
+  run.served = run.served && WIFEXITED(run.wait_status) && WEXITSTATUS(run.wait_status) == 0;
+  run.peak_resident_kib = usage.ru_maxrss;
+  return run;
+}
+
+CFRef<CFDictionaryRef> SmallRequest() {
+  int count = 3;
+  auto number = CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberIntType, &count));
+  const void *keys[] = {CFSTR("bench.name"), CFSTR("bench.count"), CFSTR("bench.enabled")};
+  const void *values[] = {CFSTR("tolvan"), number.get(), kCFBooleanTrue};
+  return CFRef<CFDictionaryRef>::Adopt(CFDictionaryCreate(
+      nullptr, keys, values, 3, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+}
+
+// 20,000 string pairs whose frame is as close to 1 MiB as fits.
+std::string LargeFrame() {
+  std::string best;
+  for (int value_length = 1;; ++value_length) {
+    auto request = CFRef<CFMutableDictionaryRef>::Adopt(CFDictionaryCreateMutable(
+        nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+    const std::string filler(size_t(value_length), 'v');
+    for (int i = 0; i < kLargePairs; ++i) {
+      char key[32];
+      std::snprintf(key, sizeof key, "large.%05d", i);
+      auto key_string = CFRef<CFStringRef>::Adopt(
+          CFStringCreateWithCString(nullptr, key, kCFStringEncodingUTF8));
+      auto value = CFRef<CFStringRef>::Adopt(
+          CFStringCreateWithCString(nullptr, filler.c_str(), kCFStringEncodingUTF8));
+      CFDictionarySetValue(request.get(), key_string.get(), value.get());
+    }
+    std::string frame = FrameOf(request.get());
+    if (frame.size() - 4 > size_t(kDictionaryFrameMaxLength)) return best;
+    best = std::move(frame);
+  }
+}
+
+std::string StoreFolder() {
+  return std::string(TOLVAN_SYSTEM_ROOT) + "/var/lib/tolvan/preferences/ByHost";
+}
+
+// The store file of the tool's domain (there is one host id).
+std::string StoreFile() {
+  const std::string prefix = std::string(kProductPreferencesIDString) + ".";
+  std::string found;
+  DIR *folder = opendir(StoreFolder().c_str());
+  if (folder == nullptr) return found;
+  while (const dirent *entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name.rfind(prefix, 0) == 0 && name.size() > prefix.size() + 6 &&
+        name.compare(name.size() - 6, 6, ".plist") == 0) {
+      found = StoreFolder() + "/" + name;
+    }
+  }
+  closedir(folder);
+  return found;
+}
+
+struct Setup {
+  std::string error;
+  ToolRequest small;
+  ToolRequest large;
+  off_t store_size = 0;
+};
+
+const Setup &TheSetup() {
+  static const Setup setup = [] {
+    Setup s;
+    // A tool that ends early must show as a failed run, not end the bench.
+    signal(SIGPIPE, SIG_IGN);
+    if (geteuid() != 0) {
+      s.error = "run as root: the tool is installed set-user-ID root";
+      return s;
+    }
+    if (!tolvan::test::EnsureSystemRootMachineID()) {
+      s.error = "cannot write the system root's machine id";
+      return s;
+    }
+    s.small.tool = tolvan::test::InstallHelperTool("tolvan-helper-bench");
+    if (s.small.tool.empty()) {
+      s.error = "cannot install the tool";
+      return s;
+    }
+    AuthorizationRef authorization = nullptr;
+    if (AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, &authorization) != 0 ||
+        AuthorizationMakeExternalForm(authorization, &s.small.form) != 0) {
+      s.error = "cannot make an authorization";
+      return s;
+    }
+    s.small.frame = FrameOf(SmallRequest().get());
+    s.large = s.small;
+    s.large.frame = LargeFrame();
+    // A store that holds only the small request's pairs, as in normal use.
+    unlink(StoreFile().c_str());
+    if (!RunTool(s.small).served) {
+      s.error = "the tool does not serve the small request";
+      return s;
+    }
+    struct stat store;
+    if (stat(StoreFile().c_str(), &store) != 0) {
+      s.error = "no store file after a request";
+      return s;
+    }
+    s.store_size = store.st_size;
+    return s;
+  }();
+  return setup;
+}
+
+bool Ready(benchmark::State &state) {
+  if (!TheSetup().error.empty()) {
+    state.SkipWithError(TheSetup().error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// A file the size of the store, written, flushed and renamed over the old
+// one, its folder flushed: the durable part of any save.
+bool DurableRename(const std::string &folder, const std::string &content) {
+  const std::string target = folder + "/floor.plist";
+  const std::string temporary = folder + "/floor.plist.tmp";
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = write(fd, content.data(), content.size()) == ssize_t(content.size()) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok && rename(temporary.c_str(), target.c_str()) == 0;
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ok = ok && dir >= 0 && fsync(dir) == 0;
+  if (dir >= 0) close(dir);
+  return ok;
+}
+
+bool RunFloor() {
+  static const std::string folder = [] {
+    std::string path = std::string(TOLVAN_SYSTEM_ROOT) + "/var/lib/tolvan/bench-floor";
+    tolvan::test::MakeRootFolders(path);
+    return path;
+  }();
+  static const std::string content(size_t(TheSetup().store_size), 'x');
+  char program[] = "/bin/true";
+  char *const argv[] = {program, nullptr};
+  int sockets[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return false;
+  pid_t pid = Spawn(program, argv, sockets[1], 0, 0);
+  close(sockets[1]);
+  int status = -1;
+  if (pid > 0) waitpid(pid, &status, 0);
+  close(sockets[0]);
+  return DurableRename(folder, content) && status == 0;
+}
+
+constexpr char kPkexec[] = "/usr/bin/pkexec";
+
+bool RunPkexecVersion() {
+  static const int null_device = open("/dev/null", O_RDWR | O_CLOEXEC);
+  char program[sizeof kPkexec];
+  std::memcpy(program, kPkexec, sizeof kPkexec);
+  char version[] = "--version";
+  char *const argv[] = {program, version, nullptr};
+  pid_t pid = Spawn(program, argv, null_device, 0, 0);
+  int status = -1;
+  if (pid > 0) waitpid(pid, &status, 0);
+  return status == 0;
+}
+
+bool RunSmall(rlim_t open_files) { return RunTool(TheSetup().small, open_files).served; }
+
+template <typename Step>
+void Repeat(benchmark::State &state, Step step) {
+  if (!Ready(state)) return;
+  for (auto _ : state) {
+    if (!step()) {
+      state.SkipWithError("the run failed");
+      return;
+    }
+  }
+}
+
+void BM_SmallRequest(benchmark::State &state) {
+  const rlim_t open_files = rlim_t(state.range(0));
+  Repeat(state, [open_files] { return RunSmall(open_files); });
+}
+BENCHMARK(BM_SmallRequest)->Arg(1024)->Arg(20000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void BM_Floor(benchmark::State &state) { Repeat(state, RunFloor); }
+BENCHMARK(BM_Floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void BM_PkexecVersion(benchmark::State &state) {
+  if (access(kPkexec, X_OK) != 0) {
+    state.SkipWithError("pkexec is not installed");
+    return;
+  }
+  Repeat(state, RunPkexecVersion);
+}
+BENCHMARK(BM_PkexecVersion)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+double Microseconds(const struct timespec &from, const struct timespec &to) {
+  return double(to.tv_sec - from.tv_sec) * 1e6 + double(to.tv_nsec - from.tv_nsec) / 1e3;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The four runs take turns, so that a disk or a neighbour that slows down
+// for a while weighs on all of them alike; the medians and their ratios are
+// the figures to compare.
+void BM_Interleaved(benchmark::State &state) {
+  if (!Ready(state)) return;
+  const bool with_pkexec = access(kPkexec, X_OK) == 0;
+  const std::function<bool()> steps[] = {
+      [] { return RunSmall(1024); }, [] { return RunSmall(20000); }, RunFloor,
+      [with_pkexec] { return !with_pkexec || RunPkexecVersion(); }};
+  std::vector<double> times[std::size(steps)];
+  size_t turn = 0;
+  for (auto _ : state) {
+    for (size_t k = 0; k < std::size(steps); ++k) {
+      const size_t i = (turn + k) % std::size(steps);
+      struct timespec from, to;
+      clock_gettime(CLOCK_MONOTONIC, &from);
+      const bool ok = steps[i]();
+      clock_gettime(CLOCK_MONOTONIC, &to);
+      if (!ok) {
+        state.SkipWithError("a run failed");
+        return;
+      }
+      times[i].push_back(Microseconds(from, to));
+    }
+    ++turn;
+  }
+  const double tool = Median(times[0]);
+  const double floor = Median(times[2]);
+  state.counters["tool_us"] = tool;
+  state.counters["tool_20000_slots_us"] = Median(times[1]);
+  state.counters["floor_us"] = floor;
+  state.counters["tool_per_floor"] = tool / floor;
+  state.counters["slots_20000_per_1024"] = Median(times[1]) / tool;
+  if (with_pkexec) {
+    state.counters["pkexec_us"] = Median(times[3]);
+    state.counters["tool_per_pkexec"] = tool / Median(times[3]);
+  }
+}
+BENCHMARK(BM_Interleaved)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(5);
+
+// The smallest data limit (in steps of 128 KiB) under which the tool still
+// serves the request into an empty store, found where a caller's lower hard
+// limit stands (root without CAP_SYS_RESOURCE); 0 where the tool raises it
+// itself, which shows as a request served under a limit of 1 MiB.
+long SmallestDataLimitKiB(const ToolRequest &request) {
+  constexpr rlim_t kStep = 128 << 10;
+  auto served_under = [&request](rlim_t limit) {
+    unlink(StoreFile().c_str());
+    return RunTool(request, 0, limit).served;
+  };
+  if (served_under(1 << 20)) return 0;
+  rlim_t limit = rlim_t(tolvan::kToolDataLimit);
+  if (!served_under(limit)) return -1;
+  while (limit > kStep && served_under(limit - kStep)) limit -= kStep;
+  return long(limit >> 10);
+}
+
+// Into a store that holds none of its pairs (the file is removed before
+// each run); then, once, into a store that already holds all of them, which
+// the save re-reads and merges.
+void BM_LargeRequest(benchmark::State &state) {
+  if (!Ready(state)) return;
+  Run run;
+  for (auto _ : state) {
+    state.PauseTiming();
+    unlink(StoreFile().c_str());
+    state.ResumeTiming();
+    run = RunTool(TheSetup().large);
+    if (!run.served) {
+      const std::string error = "1 MiB request not served under the tool's limits (wait status " +
+                                std::to_string(run.wait_status) + ", command status " +
+                                std::to_string(run.command_status) + ")";
+      state.SkipWithError(error.c_str());
+      return;
+    }
+  }
+  state.counters["frame_bytes"] = double(TheSetup().large.frame.size() - 4);
+  state.counters["peak_resident_KiB"] = double(run.peak_resident_kib);
+  state.counters["data_limit_needed_KiB"] = double(SmallestDataLimitKiB(TheSetup().large));
+  RunTool(TheSetup().large);
+  const Run overwrite = RunTool(TheSetup().large);
+  state.counters["overwrite_served"] = overwrite.served ? 1 : 0;
+  state.counters["overwrite_status"] = double(overwrite.command_status);
+  unlink(StoreFile().c_str());
+}
+BENCHMARK(BM_LargeRequest)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();
