@@ -12,14 +12,7 @@
 
 namespace {
 
-using tolvan::CFRef;
-using varn_test::Array;
-using varn_test::Dictionary;
-using varn_test::LimitedDefaultAllocator;
-using varn_test::MutableDictionary;
-using varn_test::Number;
-using varn_test::String;
-using varn_test::Text;
+using namespace varn_test;
 
 // Marks an out parameter so that "not written" can be told from null.
 template <typename T>
@@ -161,15 +154,19 @@ TEST(VarnDictionarySetNumberTest, LeavesTheDictionaryUnchangedOnFailure) {
   EXPECT_EQ("{k=#2}", Text(full.get()));
 }
 
+// A few keys and values that the conversion and merge cases share.
+class ValuesTest : public ::testing::Test {
+ protected:
+  CFRef<CFStringRef> a = String("a"), b = String("b"), c = String("c");
+  CFRef<CFNumberRef> one = Number(1), two = Number(2), three = Number(3), nine = Number(9);
+};
+class VarnArrayCreateWithDictionaryTest : public ValuesTest {};
+class VarnDictionaryCreateWithArrayOfKeysAndValuesTest : public ValuesTest {};
+class VarnDictionaryMergeTest : public ValuesTest {};
+
 using CreateFromDictionary = OSStatus (*)(CFDictionaryRef, CFArrayRef *);
 
-TEST(VarnArrayCreateWithDictionaryTest, ListsKeysAndValuesInEnumerationOrder) {
-  auto a = String("a");
-  auto b = String("b");
-  auto c = String("c");
-  auto one = Number(1);
-  auto two = Number(2);
-  auto three = Number(3);
+TEST_F(VarnArrayCreateWithDictionaryTest, ListsKeysAndValuesInEnumerationOrder) {
   const struct {
     CreateFromDictionary create;
     const char *populated;
@@ -189,7 +186,7 @@ TEST(VarnArrayCreateWithDictionaryTest, ListsKeysAndValuesInEnumerationOrder) {
   }
 }
 
-TEST(VarnArrayCreateWithDictionaryTest, ReturnsItsBufferOnEveryFailure) {
+TEST_F(VarnArrayCreateWithDictionaryTest, ReturnsItsBufferOnEveryFailure) {
   auto key = String("k");
   auto value = Number(1);
   auto dictionary = Dictionary({{key.get(), value.get()}});
@@ -211,13 +208,7 @@ TEST(VarnArrayCreateWithDictionaryTest, ReturnsItsBufferOnEveryFailure) {
   }
 }
 
-TEST(VarnDictionaryCreateWithArrayOfKeysAndValuesTest, PairsKeysWithValuesByIndex) {
-  auto a = String("a");
-  auto b = String("b");
-  auto c = String("c");
-  auto one = Number(1);
-  auto two = Number(2);
-  auto three = Number(3);
+TEST_F(VarnDictionaryCreateWithArrayOfKeysAndValuesTest, PairsKeysWithValuesByIndex) {
   const struct {
     CFRef<CFArrayRef> keys;
     CFRef<CFArrayRef> values;
@@ -245,7 +236,7 @@ TEST(VarnDictionaryCreateWithArrayOfKeysAndValuesTest, PairsKeysWithValuesByInde
   }
 }
 
-TEST(VarnDictionaryCreateWithArrayOfKeysAndValuesTest, ReturnsItsBuffersOnEveryFailure) {
+TEST_F(VarnDictionaryCreateWithArrayOfKeysAndValuesTest, ReturnsItsBuffersOnEveryFailure) {
   auto keys = Array({String("a").get()});
   auto values = Array({Number(1).get()});
   const struct {
@@ -268,14 +259,7 @@ TEST(VarnDictionaryCreateWithArrayOfKeysAndValuesTest, ReturnsItsBuffersOnEveryF
   }
 }
 
-TEST(VarnDictionaryMergeTest, SourceWinsAndDestinationOnlyKeysStay) {
-  auto a = String("a");
-  auto b = String("b");
-  auto c = String("c");
-  auto one = Number(1);
-  auto two = Number(2);
-  auto three = Number(3);
-  auto nine = Number(9);
+TEST_F(VarnDictionaryMergeTest, SourceWinsAndDestinationOnlyKeysStay) {
   const struct {
     CFRef<CFMutableDictionaryRef> destination;
     CFRef<CFDictionaryRef> source;
@@ -297,12 +281,7 @@ TEST(VarnDictionaryMergeTest, SourceWinsAndDestinationOnlyKeysStay) {
   EXPECT_EQ("{a=#1,b=#2}", Text(itself.get()));
 }
 
-TEST(VarnDictionaryMergeTest, ReportsAPairTheDestinationHadNoRoomFor) {
-  auto a = String("a");
-  auto b = String("b");
-  auto one = Number(1);
-  auto two = Number(2);
-  auto nine = Number(9);
+TEST_F(VarnDictionaryMergeTest, ReportsAPairTheDestinationHadNoRoomFor) {
   auto destination = CFRef<CFMutableDictionaryRef>::Adopt(CFDictionaryCreateMutable(
       kCFAllocatorDefault, 1, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
   ASSERT_TRUE(CFDictionarySetValue(destination.get(), b.get(), nine.get()));

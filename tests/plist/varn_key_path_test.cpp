@@ -10,14 +10,7 @@
 
 namespace {
 
-using tolvan::CFRef;
-using varn_test::Array;
-using varn_test::Dictionary;
-using varn_test::LimitedDefaultAllocator;
-using varn_test::MutableDictionary;
-using varn_test::Number;
-using varn_test::String;
-using varn_test::Text;
+using namespace varn_test;
 
 using Keys = std::vector<CFTypeRef>;
 

@@ -6,10 +6,7 @@
 
 namespace {
 
-using tolvan::CFRef;
-using varn_test::LimitedDefaultAllocator;
-using varn_test::Number;
-using varn_test::String;
+using namespace varn_test;
 
 TEST(VarnErrorTest, NullIsTheOnlyFailure) {
   int local = 0;

@@ -10,15 +10,7 @@
 
 namespace {
 
-using tolvan::CFRef;
-using varn_test::Array;
-using varn_test::Dictionary;
-using varn_test::LimitedDefaultAllocator;
-using varn_test::MutableDictionary;
-using varn_test::Node;
-using varn_test::Number;
-using varn_test::String;
-using varn_test::Text;
+using namespace varn_test;
 
 // Logs every call of the appliers, and keeps what it was handed (retained)
 // so that a test can look at it after the traversal.
