@@ -253,7 +253,7 @@ bool DurableRename(const std::string &folder, const std::string &content) {
 bool RunFloor() {
   static const std::string folder = [] {
     std::string path = std::string(TOLVAN_SYSTEM_ROOT) + "/var/lib/tolvan/bench-floor";
-    tolvan::test::MakeRootFolders(path);
+    tolvan::test::MakeRootOwnedFolders(path);
     return path;
   }();
   static const std::string content(size_t(TheSetup().store_size), 'x');

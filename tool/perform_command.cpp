@@ -1,5 +1,6 @@
 #include "tool/perform_command.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <utility>
@@ -46,9 +47,34 @@ OSStatus CheckKeysAreStrings(const RequestPairs &pairs) {
   return noErr;
 }
 
+// The tool reads and parses requests under a small data limit, but checking
+// a password takes more: Debian's default hash (yescrypt) alone maps 16 MiB.
+// While the right is judged the soft limit is raised to the hard one, and
+// then set back for the rest of the request.
+class DataLimitLiftedWhileJudging {
+ public:
+  DataLimitLiftedWhileJudging() {
+    lifted_ = getrlimit(RLIMIT_DATA, &saved_) == 0;
+    if (lifted_) {
+      const struct rlimit hard = {saved_.rlim_max, saved_.rlim_max};
+      lifted_ = setrlimit(RLIMIT_DATA, &hard) == 0;
+    }
+  }
+  ~DataLimitLiftedWhileJudging() {
+    if (lifted_) (void)setrlimit(RLIMIT_DATA, &saved_);
+  }
+  DataLimitLiftedWhileJudging(const DataLimitLiftedWhileJudging &) = delete;
+  DataLimitLiftedWhileJudging &operator=(const DataLimitLiftedWhileJudging &) = delete;
+
+ private:
+  struct rlimit saved_ = {};
+  bool lifted_ = false;
+};
+
 OSStatus AskForAdministratorRight(AuthorizationRef authorization) {
   AuthorizationItem item = {kRightName, 0, nullptr, 0};
   AuthorizationRights rights = {1, &item};
+  DataLimitLiftedWhileJudging lifted;
   return AuthorizationCopyRights(authorization, &rights, nullptr, kAuthFlags, nullptr);
 }
 

@@ -27,8 +27,10 @@ struct ChildOutcome {
 
 // Runs body() in a child and returns its report. body returns an empty
 // string when everything held, otherwise a description of what did not.
-template <typename Body>
-ChildOutcome RunInChild(Body body, int timeout_seconds = 30) {
+// While waiting, the parent calls on_wait() about every 5 ms (to answer a
+// prompt on a terminal, say).
+template <typename Body, typename OnWait>
+ChildOutcome RunInChild(Body body, int timeout_seconds, OnWait on_wait) {
   constexpr size_t kReportSize = 1 << 16;
   ChildOutcome outcome;
   void *shared =
@@ -56,6 +58,7 @@ ChildOutcome RunInChild(Body body, int timeout_seconds = 30) {
   for (long waited_ms = 0;; waited_ms += 5) {
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
+    on_wait();
     if (waited_ms >= timeout_seconds * 1000L) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
@@ -75,6 +78,11 @@ ChildOutcome RunInChild(Body body, int timeout_seconds = 30) {
   outcome.report = report;
   munmap(shared, kReportSize);
   return outcome;
+}
+
+template <typename Body>
+ChildOutcome RunInChild(Body body, int timeout_seconds = 30) {
+  return RunInChild(body, timeout_seconds, [] {});
 }
 
 // For EXPECT_TRUE(ChildSucceeded(RunInChild(...))): the child finished in

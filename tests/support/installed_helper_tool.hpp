@@ -11,30 +11,15 @@
 #include <cerrno>
 #include <string>
 
-namespace tolvan::test {
+#include "tests/support/authorization_accounts.hpp"
+#include "unix/copy.h"
 
-// Creates every missing folder of path (absolute) owned by root, mode 0755.
-inline bool MakeRootFolders(const std::string &path) {
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const std::string prefix = path.substr(0, slash);
-    if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) return true;
-  }
-}
+namespace tolvan::test {
 
 inline bool CopyFileContent(const std::string &from, int to) {
   int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (source < 0) return false;
-  char buffer[1 << 16];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = read(source, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0 || write(to, buffer, size_t(n)) != n) {
-      ok = false;
-      break;
-    }
-  }
+  bool ok = TolvanUNIXCopyDescriptorToDescriptor(source, to) == 0;
   close(source);
   return ok;
 }
@@ -43,10 +28,10 @@ inline bool CopyFileContent(const std::string &from, int to) {
 // root with mode 04555, replacing an earlier copy. The path, or "" on
 // failure.
 inline std::string InstallHelperTool(const std::string &name) {
-  const std::string folder = std::string(TOLVAN_SYSTEM_ROOT) + "/usr/libexec/tolvan";
+  const std::string folder = SystemRootPath("usr/libexec/tolvan");
   const std::string path = folder + "/" + name;
   const std::string temporary = path + ".new";
-  if (!MakeRootFolders(folder)) return "";
+  if (!MakeRootOwnedFolders(folder)) return "";
   unlink(temporary.c_str());
   int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0700);
   if (fd < 0) return "";
@@ -61,16 +46,10 @@ inline std::string InstallHelperTool(const std::string &name) {
 
 // The preference store names its files after <system root>/etc/machine-id.
 inline bool EnsureSystemRootMachineID() {
-  const std::string folder = std::string(TOLVAN_SYSTEM_ROOT) + "/etc";
-  const std::string path = folder + "/machine-id";
+  const std::string path = SystemRootPath("etc/machine-id");
   struct stat existing;
   if (stat(path.c_str(), &existing) == 0) return true;
-  if (!MakeRootFolders(folder)) return false;
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
-  if (fd < 0) return errno == EEXIST;
-  static const char kID[] = "5eed70015eed70015eed70015eed7001\n";
-  bool ok = write(fd, kID, sizeof kID - 1) == ssize_t(sizeof kID - 1);
-  return close(fd) == 0 && ok;
+  return WriteRootOwnedFile(path, "5eed70015eed70015eed70015eed7001\n", 0444);
 }
 
 }  // namespace tolvan::test
