@@ -311,9 +311,8 @@ class PasswordTerminal {
   size_t prompts_ = 0;
 };
 
-// Reads /proc/<pid>/<name> whole; "" when it cannot be read.
-inline std::string ProcFile(pid_t pid, const std::string &name) {
-  std::string path = "/proc/" + std::to_string(pid) + "/" + name;
+// A file read whole; "" when it cannot be read.
+inline std::string ReadWholeFile(const std::string &path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return "";
   std::string content;
@@ -321,6 +320,10 @@ inline std::string ProcFile(pid_t pid, const std::string &name) {
   for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) content.append(buffer, size_t(n));
   close(fd);
   return content;
+}
+
+inline std::string ProcFile(pid_t pid, const std::string &name) {
+  return ReadWholeFile("/proc/" + std::to_string(pid) + "/" + name);
 }
 
 // The value of a "Name:\tvalue" line of /proc/<pid>/status.
