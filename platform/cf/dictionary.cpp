@@ -10,7 +10,11 @@
 //
 // Index: linear probing over (entry + 1, hash) slots, at most 3/4 full,
 // removal by backward shift (no tombstones). Small dictionaries go without
-// one and compare keys directly.
+// one and compare keys directly. An immutable dictionary whose keys are all
+// strings, numbers, booleans, dates or data needs none either: its entries
+// are in canonical order, which agrees with equality for those types, so a
+// binary search finds a key. That is most parsed dictionaries, and it makes
+// CFDictionaryCreate of ordered keys a single pass.
 //
 // A mutable dictionary may reorder itself while it is read, so it is for
 // one thread at a time, reads included; immutable ones are ordered at
@@ -42,7 +46,10 @@ struct Slot {
 constexpr uint32_t kIndexThreshold = 8;
 constexpr uint32_t kMaxEntries = 0x7FFFFFFF;
 
-enum : uint16_t { kInlineStorage = 1 };
+enum : uint16_t {
+  kInlineStorage = 1,  // entries (and index) live in the object's own block
+  kSearchByOrder = 2,  // no index: keys are found by binary search
+};
 
 }  // namespace
 }  // namespace tolvan::cf
@@ -94,13 +101,25 @@ bool TypedKeys(const Dictionary *dict) {
 bool TypedValues(const Dictionary *dict) { return dict->values == &kCFTypeDictionaryValueCallBacks; }
 
 // Keys whose equality is CFEqual have a canonical order by content.
-bool OrderedKeys(const Dictionary *dict) {
-  return TypedKeys(dict) ||
-         (dict->keys != nullptr && (dict->keys->equal == EqualTypes || dict->keys->equal == CFEqual));
+bool OrderedKeyCallBacks(const CFDictionaryKeyCallBacks *keys) {
+  return keys != nullptr && (keys->equal == EqualTypes || keys->equal == CFEqual);
+}
+
+bool OrderedKeys(const Dictionary *dict) { return OrderedKeyCallBacks(dict->keys); }
+
+bool IsString(const void *object) { return Header(object)->type == kStringTypeID; }
+
+StringView KeyText(const void *key) { return ViewOf(static_cast<CFStringRef>(key), "CFDictionary"); }
+
+// The value types whose canonical order is zero exactly for equal values.
+bool IsLeafValue(const void *key) {
+  CFTypeID type = Header(key)->type;
+  return type == kStringTypeID || type == kNumberTypeID || type == kBooleanTypeID ||
+         type == kDateTypeID || type == kDataTypeID;
 }
 
 CFHashCode KeyHash(const Dictionary *dict, const void *key) {
-  if (TypedKeys(dict)) return CFHash(key);
+  if (TypedKeys(dict)) return IsString(key) ? HashView(KeyText(key)) : CFHash(key);
   if (dict->keys != nullptr && dict->keys->hash != nullptr) return dict->keys->hash(key);
   return MixHash(reinterpret_cast<uintptr_t>(key));
 }
@@ -111,13 +130,18 @@ uint32_t SlotHash(CFHashCode hash) {
 
 bool KeysEqual(const Dictionary *dict, const void *a, const void *b) {
   if (a == b) return true;
-  if (TypedKeys(dict)) return EqualAtDepth(a, b, 0);
+  if (TypedKeys(dict)) {
+    if (IsString(a) && IsString(b)) return EqualViews(KeyText(a), KeyText(b));
+    return EqualAtDepth(a, b, 0);
+  }
   if (dict->keys == nullptr || dict->keys->equal == nullptr) return false;
   return dict->keys->equal(a, b);
 }
 
 int KeyOrder(const Dictionary *dict, const void *a, const void *b) {
-  return OrderedKeys(dict) ? CompareCanonical(a, b, 0) : CompareAddresses(a, b);
+  if (!OrderedKeys(dict)) return CompareAddresses(a, b);
+  if (IsString(a) && IsString(b)) return CompareViews(KeyText(a), KeyText(b));
+  return CompareCanonical(a, b, 0);
 }
 
 // Null when a key callback that copies could not (out of memory).
@@ -201,6 +225,24 @@ struct Found {
 
 Found Lookup(const Dictionary *dict, const void *key) {
   Found found;
+  if (key == nullptr && OrderedKeys(dict)) Fatal("CFDictionary", "null reference as a key");
+  if ((dict->header.bits & kSearchByOrder) != 0 && dict->count > kIndexThreshold) {
+    uint32_t low = 0, high = dict->count;
+    while (low < high) {
+      uint32_t middle = low + (high - low) / 2;
+      int order = KeyOrder(dict, dict->entries[middle].key, key);
+      if (order == 0) {
+        found.index = middle;
+        break;
+      }
+      if (order < 0) {
+        low = middle + 1;
+      } else {
+        high = middle;
+      }
+    }
+    return found;
+  }
   if (dict->slots == nullptr) {
     for (uint32_t i = 0; i < dict->count; ++i) {
       if (KeysEqual(dict, dict->entries[i].key, key)) {
@@ -351,10 +393,10 @@ Dictionary *CreateDictionaryObject(CFAllocatorRef allocator, const CFDictionaryK
 
 // An immutable dictionary with its entries and index inline, filled by the
 // caller through AppendEntry.
-Dictionary *CreateImmutableShell(CFAllocatorRef allocator, uint32_t count,
+Dictionary *CreateImmutableShell(CFAllocatorRef allocator, uint32_t count, bool with_index,
                                  const CFDictionaryKeyCallBacks *keys,
                                  const CFDictionaryValueCallBacks *values) {
-  uint32_t slot_count = count > kIndexThreshold ? SlotCountFor(count) : 0;
+  uint32_t slot_count = with_index && count > kIndexThreshold ? SlotCountFor(count) : 0;
   size_t extra = size_t{count} * sizeof(Entry) + size_t{slot_count} * sizeof(Slot);
   unsigned char *room;
   Dictionary *dict = CreateDictionaryObject(allocator, keys, values, extra, 0, &room);
@@ -449,23 +491,67 @@ Dictionary *CheckedMutableDictionary(CFMutableDictionaryRef dict, const char *fu
   return CheckedMutable<Dictionary>(dict, kDictionaryTypeID, function);
 }
 
-CFDictionaryRef CreateImmutable(CFAllocatorRef allocator, const void **keys, const void **values,
-                                CFIndex count, const CFDictionaryKeyCallBacks *key_callbacks,
+// Orders the entries and merges runs of equal keys into one entry: the
+// first key with the last value, as if they had been set one by one.
+void SortAndMergeDuplicates(Dictionary *dict) {
+  auto less = [dict](const Entry &a, const Entry &b) { return KeyOrder(dict, a.key, b.key) < 0; };
+  Entry *entries = dict->entries;
+  std::stable_sort(entries, entries + dict->count, less);
+  uint32_t kept = 0;
+  for (uint32_t run = 0; run < dict->count;) {
+    uint32_t end = run + 1;
+    while (end < dict->count && KeyOrder(dict, entries[run].key, entries[end].key) == 0) ++end;
+    Entry merged = {entries[run].key, entries[end - 1].value};
+    for (uint32_t i = run + 1; i < end; ++i) ReleaseKey(dict, entries[i].key);
+    for (uint32_t i = run; i + 1 < end; ++i) ReleaseValue(dict, entries[i].value);
+    entries[kept++] = merged;
+    run = end;
+  }
+  dict->count = dict->sorted = kept;
+}
+
+// pair(i) yields the i-th key and value; a later duplicate key replaces an
+// earlier one.
+template <typename PairAt>
+CFDictionaryRef CreateImmutable(CFAllocatorRef allocator, CFIndex count, PairAt pair,
+                                const CFDictionaryKeyCallBacks *key_callbacks,
                                 const CFDictionaryValueCallBacks *value_callbacks) {
   if (count > kMaxEntries) return nullptr;
-  Dictionary *dict = CreateImmutableShell(allocator, static_cast<uint32_t>(count), key_callbacks,
-                                          value_callbacks);
+  bool ordered = OrderedKeyCallBacks(key_callbacks);
+  bool by_order = ordered;
+  for (CFIndex i = 0; by_order && i < count; ++i) {
+    const void *key = pair(i).key;
+    if (key == nullptr) Fatal("CFDictionaryCreate", "null reference as a key");
+    by_order = IsLeafValue(key);
+  }
+  Dictionary *dict = CreateImmutableShell(allocator, static_cast<uint32_t>(count), !by_order,
+                                          key_callbacks, value_callbacks);
   if (dict == nullptr) return nullptr;
+  if (by_order) dict->header.bits |= kSearchByOrder;
+  // Keys that order by content are appended as they come (ordered input,
+  // the usual case, then needs nothing more), sorted once otherwise, and
+  // indexed last. Other keys go through the index to find duplicates.
+  Slot *slots = dict->slots;
+  if (ordered) dict->slots = nullptr;
   for (CFIndex i = 0; i < count; ++i) {
-    Found found = Lookup(dict, keys[i]);
+    Entry entry = pair(i);
+    Found found;
+    if (!ordered) found = Lookup(dict, entry.key);
     if (found.index >= 0) {
-      ReplaceValueAt(dict, found.index, values[i]);
-    } else if (!AppendEntry(dict, keys[i], values[i], found)) {
+      ReplaceValueAt(dict, found.index, entry.value);
+    } else if (!AppendEntry(dict, entry.key, entry.value, found)) {
+      dict->slots = slots;
       CFRelease(dict);
       return nullptr;
     }
   }
-  EnsureOrdered(dict);
+  dict->slots = slots;
+  if (!ordered) {
+    EnsureOrdered(dict);
+  } else {
+    if (dict->sorted != dict->count) SortAndMergeDuplicates(dict);
+    if (dict->slots != nullptr) FillIndex(dict, dict->slots, dict->slot_mask);
+  }
   return dict;
 }
 
@@ -485,7 +571,9 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void **keys,
   if (numValues < 0 || (numValues > 0 && (keys == nullptr || values == nullptr))) {
     Fatal("CFDictionaryCreate", "bad key or value buffer");
   }
-  return CreateImmutable(allocator, keys, values, numValues, keyCallBacks, valueCallBacks);
+  return CreateImmutable(
+      allocator, numValues, [keys, values](CFIndex i) { return Entry{keys[i], values[i]}; },
+      keyCallBacks, valueCallBacks);
 }
 
 CFDictionaryRef CFDictionaryCreateCopy(CFAllocatorRef allocator, CFDictionaryRef theDict) {
@@ -495,17 +583,9 @@ CFDictionaryRef CFDictionaryCreateCopy(CFAllocatorRef allocator, CFDictionaryRef
     return static_cast<CFDictionaryRef>(CFRetain(theDict));
   }
   EnsureOrdered(dict);
-  Dictionary *copy = CreateImmutableShell(allocator, dict->count, dict->keys, dict->values);
-  if (copy == nullptr) return nullptr;
-  for (uint32_t i = 0; i < dict->count; ++i) {
-    Found found;
-    if (copy->slots != nullptr) found.hash = SlotHash(KeyHash(copy, dict->entries[i].key));
-    if (!AppendEntry(copy, dict->entries[i].key, dict->entries[i].value, found)) {
-      CFRelease(copy);
-      return nullptr;
-    }
-  }
-  return copy;
+  return CreateImmutable(
+      allocator, dict->count, [dict](CFIndex i) { return dict->entries[i]; }, dict->keys,
+      dict->values);
 }
 
 CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef allocator, CFIndex capacity,

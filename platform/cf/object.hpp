@@ -83,8 +83,8 @@ CFTypeID RegisterClass(const Class *cls);
 const Class *ClassOf(CFTypeID type);
 
 // Programming errors: a message on stderr, then abort().
-[[noreturn]] void Fatal(const char *function, const char *message);
-[[noreturn]] void FatalWrongType(const char *function, CFTypeRef object, CFTypeID expected);
+[[noreturn, gnu::cold]] void Fatal(const char *function, const char *message);
+[[noreturn, gnu::cold]] void FatalWrongType(const char *function, CFTypeRef object, CFTypeID expected);
 
 inline const Object *Header(CFTypeRef ref) { return static_cast<const Object *>(ref); }
 inline Object *MutableHeader(CFTypeRef ref) {

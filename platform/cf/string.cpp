@@ -123,16 +123,6 @@ int CompareStrings(const Object *a, const Object *b, int) {
 const Class kStringClass = {"CFString", FinalizeString, EqualStrings, CompareStrings, HashString,
                             DescribeString};
 
-StringView ViewOf(CFStringRef string, const char *function) {
-  const TolvanCFString *checked = Checked<TolvanCFString>(string, kStringTypeID, function);
-  if ((checked->header.flags & kMutable) != 0) {
-    return static_cast<const MutableString *>(checked)->buffer.view();
-  }
-  uint16_t bits = checked->header.bits;
-  return {InlineChars(checked), static_cast<CFIndex>(checked->length), (bits & kStringWide) != 0,
-          (bits & kStringASCII) != 0};
-}
-
 CFStringRef CreateStringFromLatin1(CFAllocatorRef allocator, const unsigned char *bytes,
                                    CFIndex count) {
   bool ascii = ASCIIPrefix(bytes, static_cast<size_t>(count)) == static_cast<size_t>(count);

@@ -125,7 +125,15 @@ inline const unsigned char *InlineChars(const TolvanCFString *string) {
 TolvanCFString *AllocateString(CFAllocatorRef allocator, CFIndex length, bool wide, bool ascii);
 
 // The characters of any string; aborts on a null or non-string reference.
-StringView ViewOf(CFStringRef string, const char *function);
+inline StringView ViewOf(CFStringRef string, const char *function) {
+  const TolvanCFString *checked = Checked<TolvanCFString>(string, kStringTypeID, function);
+  if ((checked->header.flags & kMutable) != 0) {
+    return static_cast<const MutableString *>(checked)->buffer.view();
+  }
+  uint16_t bits = checked->header.bits;
+  return {InlineChars(checked), static_cast<CFIndex>(checked->length), (bits & kStringWide) != 0,
+          (bits & kStringASCII) != 0};
+}
 
 // Immutable strings from characters already known to be valid.
 CFStringRef CreateStringFromView(CFAllocatorRef allocator, StringView text);

@@ -225,6 +225,67 @@ Step LossStep(const Encoding &encoding, UInt8 loss_byte) {
   return step;
 }
 
+// UTF-8 is what writers ask for; this loop avoids the general one's
+// per-character dispatch. Same protocol as CFStringGetBytes.
+template <typename Unit>
+CFIndex ConvertToUTF8(const Unit *chars, CFIndex count, UInt8 loss_byte, UInt8 *buffer,
+                      CFIndex capacity, CFIndex *used_bytes) {
+  CFIndex used = 0, i = 0;
+  while (i < count) {
+    if constexpr (sizeof(Unit) == 1) {
+      size_t run = ASCIIPrefix(chars + i, static_cast<size_t>(count - i));
+      if (run != 0) {
+        auto take = static_cast<CFIndex>(run);
+        if (buffer != nullptr) {
+          if (take > capacity - used) take = capacity - used;
+          std::memcpy(buffer + used, chars + i, static_cast<size_t>(take));
+        }
+        used += take;
+        i += take;
+        if (take != static_cast<CFIndex>(run)) break;
+        continue;
+      }
+    }
+    uint32_t code = chars[i];
+    int consumed = 1;
+    UInt8 bytes[4];
+    int length;
+    if (code < 0x80) {
+      bytes[0] = static_cast<UInt8>(code);
+      length = 1;
+    } else if (code < 0x800) {
+      bytes[0] = static_cast<UInt8>(0xC0 | (code >> 6));
+      bytes[1] = static_cast<UInt8>(0x80 | (code & 0x3F));
+      length = 2;
+    } else if (!IsHighSurrogate(code) && !IsLowSurrogate(code)) {
+      bytes[0] = static_cast<UInt8>(0xE0 | (code >> 12));
+      bytes[1] = static_cast<UInt8>(0x80 | ((code >> 6) & 0x3F));
+      bytes[2] = static_cast<UInt8>(0x80 | (code & 0x3F));
+      length = 3;
+    } else if (IsHighSurrogate(code) && i + 1 < count && IsLowSurrogate(chars[i + 1])) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (chars[i + 1] - 0xDC00);
+      bytes[0] = static_cast<UInt8>(0xF0 | (code >> 18));
+      bytes[1] = static_cast<UInt8>(0x80 | ((code >> 12) & 0x3F));
+      bytes[2] = static_cast<UInt8>(0x80 | ((code >> 6) & 0x3F));
+      bytes[3] = static_cast<UInt8>(0x80 | (code & 0x3F));
+      length = 4;
+      consumed = 2;
+    } else {
+      if (loss_byte == 0) break;  // a lone surrogate has no UTF-8 form
+      bytes[0] = loss_byte;
+      length = 1;
+    }
+    if (buffer != nullptr) {
+      if (length > capacity - used) break;
+      std::memcpy(buffer + used, bytes, static_cast<size_t>(length));
+    }
+    used += length;
+    i += consumed;
+  }
+  *used_bytes = used;
+  return i;
+}
+
 bool CompactBytesPassThrough(const Encoding &encoding, StringView text) {
   if (text.wide) return false;
   if (encoding.family == Family::kLatin1) return true;
@@ -303,6 +364,14 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
       if (count != 0) std::memcpy(buffer, text.bytes() + range.location, static_cast<size_t>(count));
     }
     if (usedBufLen != nullptr) *usedBufLen = count;
+    return count;
+  }
+  if (kind.family == Family::kUTF8) {
+    StringView part = text.sub(range.location, range.length);
+    CFIndex used_bytes = 0;
+    CFIndex count = part.wide ? ConvertToUTF8(part.units(), part.length, lossByte, buffer, maxBufLen, &used_bytes)
+                              : ConvertToUTF8(part.bytes(), part.length, lossByte, buffer, maxBufLen, &used_bytes);
+    if (usedBufLen != nullptr) *usedBufLen = used_bytes;
     return count;
   }
   if (isExternalRepresentation && kind.generic) {

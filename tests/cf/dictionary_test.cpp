@@ -107,6 +107,47 @@ TEST(Dictionary, CreateKeepsTheLastOfDuplicateKeys) {
       &kCFTypeDictionaryValueCallBacks));
   EXPECT_EQ(CFDictionaryGetCount(dict.get()), 2);
   EXPECT_EQ(CFDictionaryGetValue(dict.get(), CFSTR("same")), CFSTR("last"));
+
+  // Many keys out of order with duplicates, with only value-type keys
+  // (found by binary search) and with an array among them (hash index).
+  const void *array_values[] = {CFSTR("element")};
+  auto array_key = CFRef<CFArrayRef>::Adopt(
+      CFArrayCreate(kCFAllocatorDefault, array_values, 1, &kCFTypeArrayCallBacks));
+  for (bool with_array : {false, true}) {
+    SCOPED_TRACE(with_array ? "with an array key" : "value-type keys");
+    std::vector<CFRef<CFTypeRef>> owned;
+    std::vector<const void *> many_keys, many_values;
+    for (int i = 0; i < 300; ++i) {
+      int repeated = (i * 37) % 100;  // every key three times
+      owned.push_back(CFRef<CFTypeRef>::Adopt(Integer(repeated).release()));
+      many_keys.push_back(owned.back().get());
+      owned.push_back(CFRef<CFTypeRef>::Adopt(Integer(i).release()));
+      many_values.push_back(owned.back().get());
+    }
+    if (with_array) {
+      many_keys.push_back(array_key.get());
+      many_values.push_back(kCFBooleanTrue);
+    }
+    auto many = CFRef<CFDictionaryRef>::Adopt(CFDictionaryCreate(
+        kCFAllocatorDefault, many_keys.data(), many_values.data(),
+        static_cast<CFIndex>(many_keys.size()), &kCFTypeDictionaryKeyCallBacks,
+        &kCFTypeDictionaryValueCallBacks));
+    ASSERT_EQ(CFDictionaryGetCount(many.get()), with_array ? 101 : 100);
+    for (int i = 200; i < 300; ++i) {
+      int64_t value = -1;
+      const void *found = CFDictionaryGetValue(many.get(), Integer((i * 37) % 100).get());
+      ASSERT_NE(found, nullptr);
+      CFNumberGetValue(static_cast<CFNumberRef>(found), kCFNumberSInt64Type, &value);
+      EXPECT_EQ(value, i) << "the last of three";
+    }
+    EXPECT_FALSE(CFDictionaryContainsKey(many.get(), Integer(100).get()));
+    EXPECT_FALSE(CFDictionaryContainsKey(many.get(), CFSTR("0")));
+    EXPECT_EQ(static_cast<bool>(CFDictionaryContainsKey(many.get(), array_key.get())), with_array);
+    std::vector<const void *> listed = KeysOf(many.get());
+    EXPECT_EQ(listed.front(), Integer(0).get());
+    EXPECT_EQ(listed.back(), with_array ? static_cast<CFTypeRef>(array_key.get())
+                                        : static_cast<CFTypeRef>(Integer(99).get()));
+  }
 }
 
 TEST(Dictionary, SetAddReplaceRemove) {
@@ -230,7 +271,11 @@ TEST(Dictionary, TwentyThousandKeysStayFindableAndOrdered) {
   // The immutable copy, rebuilt from its own key listing, is equal.
   auto frozen = CFRef<CFDictionaryRef>::Adopt(CFDictionaryCreateCopy(kCFAllocatorDefault, dict.get()));
   EXPECT_TRUE(CFEqual(frozen.get(), dict.get()));
+  EXPECT_TRUE(CFEqual(dict.get(), frozen.get()));
   EXPECT_EQ(KeyTexts(frozen.get()), left);
+  for (int i = 0; i < kCount; i += 41) {
+    EXPECT_EQ(static_cast<bool>(CFDictionaryContainsKey(frozen.get(), String(texts[i]).get())), i % 3 != 0);
+  }
 }
 
 TEST(Dictionary, EqualityIgnoresInsertionOrderAndMutability) {
