@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/base/heap_buffer.hpp"
 #include "platform/cf/cf_data.h"
@@ -21,10 +22,17 @@ FileState Fail(int *error, int value) {
   return FileState::kFailed;
 }
 
-// Parses the bytes into a dictionary. A document the reader refuses gets an
-// explanation; a failure without one is taken for lack of memory rather
-// than for a corrupt file, so that a tight memory limit never makes the
-// saver move good preferences aside.
+// The reader says why it refused a document; running out of memory is one
+// of its reasons. Taking that (or a failure without any explanation) for a
+// corrupt file would make a saver under a tight memory limit move good
+// preferences aside, so it is a failure of the save instead.
+bool IsOutOfMemory(CFStringRef explanation) {
+  if (explanation == nullptr) return true;
+  char text[256];
+  if (!CFStringGetCString(explanation, text, sizeof text, kCFStringEncodingUTF8)) return false;
+  return std::strstr(text, "out of memory") != nullptr;
+}
+
 FileState ParseDictionary(const HeapBuffer &bytes, CFRef<CFDictionaryRef> *dictionary,
                           int *error) {
   auto data = CFRef<CFDataRef>::Adopt(CFDataCreateWithBytesNoCopy(
@@ -33,7 +41,7 @@ FileState ParseDictionary(const HeapBuffer &bytes, CFRef<CFDictionaryRef> *dicti
   CFRef<CFStringRef> explanation;
   auto list = CFRef<CFPropertyListRef>::Adopt(CFPropertyListCreateFromXMLData(
       kCFAllocatorDefault, data.get(), kCFPropertyListImmutable, explanation.out()));
-  if (!list) return explanation ? FileState::kCorrupt : Fail(error, ENOMEM);
+  if (!list) return IsOutOfMemory(explanation.get()) ? Fail(error, ENOMEM) : FileState::kCorrupt;
   if (CFGetTypeID(list.get()) != CFDictionaryGetTypeID()) return FileState::kCorrupt;
   dictionary->reset(static_cast<CFDictionaryRef>(list.release()));
   return FileState::kValid;

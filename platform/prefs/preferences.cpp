@@ -67,6 +67,8 @@ bool IsMachineWide(CFStringRef user, CFStringRef host) {
 // coordinates this store does not keep.
 std::string MachineWideApplicationID(CFStringRef app, CFStringRef user, CFStringRef host) {
   if (!IsMachineWide(user, host)) return {};
+  // A well-formed id, but it names every application, not a domain.
+  if (IsString(app) && CFEqual(app, kCFPreferencesAnyApplication)) return {};
   return tolvan::prefs::ApplicationIDFromString(app);
 }
 
@@ -82,6 +84,8 @@ CFDictionaryRef CopyDomain(Registry &registry, const std::string &app_id) {
   if (!current || !staged->changes.ApplyTo(current.get())) return nullptr;
   return current.release();
 }
+
+CFTypeRef RetainOrNull(CFTypeRef value) { return value != nullptr ? CFRetain(value) : nullptr; }
 
 CFDictionaryRef CopySelected(CFDictionaryRef domain, CFArrayRef keys) {
   auto selected = CFRef<CFMutableDictionaryRef>::Adopt(CFDictionaryCreateMutable(
@@ -141,10 +145,14 @@ extern "C" CFPropertyListRef CFPreferencesCopyValue(CFStringRef key, CFStringRef
     std::string app_id = MachineWideApplicationID(applicationID, userName, hostName);
     if (app_id.empty()) return nullptr;
     std::lock_guard<std::mutex> guard(registry.mutex);
-    auto domain = CFRef<CFDictionaryRef>::Adopt(CopyDomain(registry, app_id));
-    if (!domain) return nullptr;
-    CFTypeRef value = CFDictionaryGetValue(domain.get(), key);
-    return value != nullptr ? CFRetain(value) : nullptr;
+    // A staged change answers without the disk, even when the store cannot
+    // be read.
+    CFTypeRef value = nullptr;
+    const StagedDomain *staged = FindDomain(registry, app_id);
+    if (staged != nullptr && staged->changes.Lookup(key, &value)) return RetainOrNull(value);
+    CFRef<CFDictionaryRef> saved;
+    if (tolvan::prefs::CopySavedDomain(kSystemRoot, app_id, &saved) != 0) return nullptr;
+    return RetainOrNull(CFDictionaryGetValue(saved.get(), key));
   } catch (const std::bad_alloc &) {
     return nullptr;
   }
