@@ -3,7 +3,6 @@
 #ifndef TOLVAN_TESTS_SUPPORT_DESCRIPTORS_HPP
 #define TOLVAN_TESTS_SUPPORT_DESCRIPTORS_HPP
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,22 +13,10 @@
 #include <functional>
 
 #include "gtest/gtest.h"
+#include "tests/support/open_descriptors.hpp"
 #include "unix/unique_fd.hpp"
 
 namespace tolvan::test {
-
-// The number of descriptors open in this process, read from /proc/self/fd
-// (less the one the listing itself uses).
-inline int CountOpenDescriptors() {
-  DIR *dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  int count = 0;
-  while (dirent *entry = readdir(dir)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  closedir(dir);
-  return count - 1;
-}
 
 struct SocketPair {
   UniqueFd ours;
