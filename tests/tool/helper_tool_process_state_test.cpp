@@ -55,7 +55,10 @@ void SetOddLimits() {
   };
   soft(RLIMIT_CPU, 1000);
   soft(RLIMIT_FSIZE, 1 << 20);
+#ifndef TOLVAN_ADDRESS_SANITIZER_BUILD
+  // A sanitizer build maps terabytes of shadow memory before main.
   soft(RLIMIT_DATA, rlim_t(1) << 30);
+#endif
   soft(RLIMIT_STACK, 8 << 20);
   soft(RLIMIT_CORE, RLIM_INFINITY);
   soft(RLIMIT_NOFILE, 20000);
