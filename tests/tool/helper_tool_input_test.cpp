@@ -75,6 +75,8 @@ class HelperToolInput : public ::testing::Test {
     return launch;
   }
 
+  // In this order in every test, so that two tests never wait for each other.
+  AuthorizationSetupLock setup_lock_;
   StoreLock store_lock_;
   ThrowawayAccounts accounts_;
   std::string tool_;
@@ -105,7 +107,6 @@ TEST_F(HelperToolInput, SelfRepairModeReadsNothingAndExitsWithFour) {
 // arguments. Since Linux 5.18 the kernel hands the program argv = {""}, which
 // is the normal mode; older kernels start it with argc 0, which is refused.
 TEST_F(HelperToolInput, AnEmptyArgumentVectorIsNeverReadAsTheSelfRepairMode) {
-  AuthorizationSetupLock setup_lock;
   ASSERT_TRUE(WriteTestPamService());
   ToolLaunch launch = Launch();
   launch.empty_argument_vector = true;
@@ -166,7 +167,6 @@ TEST_F(HelperToolInput, HostileInputEndsTheRunCleanlyWithoutAReplyOrAWrite) {
 // Started with its standard error closed, the tool must not let the next
 // file it opens take descriptor 2.
 TEST_F(HelperToolInput, AClosedStandardDescriptorDoesNotBecomeAFileTheToolOpens) {
-  AuthorizationSetupLock setup_lock;
   ASSERT_TRUE(WriteTestPamService());
   ToolLaunch launch = Launch();
   launch.before_exec = [] { close(2); };

@@ -45,6 +45,8 @@ class PerformCommandTest : public ::testing::Test {
     return status;
   }
 
+  // In this order in every test, so that two tests never wait for each other.
+  AuthorizationSetupLock setup_lock_;
   StoreLock store_lock_;
 };
 
@@ -79,7 +81,6 @@ TEST_F(PerformCommandTest, AKeyThatIsNotAStringRefusesTheWholeRequest) {
 
 // A set-user-ID identity, started by a user outside the admin group.
 TEST_F(PerformCommandTest, ARefusedRightLeavesTheIdentityAsItWas) {
-  AuthorizationSetupLock setup_lock;
   ASSERT_TRUE(WriteTestPamService());
   ThrowawayAccounts accounts;
   ThrowawayUser user;
@@ -102,7 +103,6 @@ TEST_F(PerformCommandTest, ARefusedRightLeavesTheIdentityAsItWas) {
 // An administrator authenticates at a terminal; afterwards the process has
 // given up root for good, also when the save fails.
 TEST_F(PerformCommandTest, PastTheRightTheProcessGivesUpRootForGood) {
-  AuthorizationSetupLock setup_lock;
   ASSERT_TRUE(WriteTestPamService());
   ThrowawayAccounts accounts;
   const std::string group = ThrowawayAccounts::UniqueName("tvtcadm");

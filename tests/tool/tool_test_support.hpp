@@ -38,7 +38,8 @@
 namespace tolvan::test {
 
 // Held by the tests that rely on the build's machine-wide store, since some
-// of them make it unusable for a while.
+// of them make it unusable for a while. Taken after the
+// AuthorizationSetupLock by every test that holds both.
 class StoreLock {
  public:
   StoreLock() {
