@@ -113,7 +113,9 @@ TEST_F(PerformCommandTest, PastTheRightTheProcessGivesUpRootForGood) {
   const std::string folder = SystemRootPath("var/lib/tolvan/preferences/ByHost");
   for (bool save_fails : {false, true}) {
     // A folder others may write to is refused by the store.
-    if (save_fails) ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    if (save_fails) {
+      ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    }
     PasswordTerminal terminal({admin.password});
     ASSERT_TRUE(terminal.ok());
     auto request = DictionaryOf({{String(Tag(save_fails ? "unsaved" : "saved")).get(), CFSTR("value")}});
