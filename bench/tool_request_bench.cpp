@@ -55,6 +55,7 @@ constexpr int kLargePairs = 20000;
 
 struct Run {
   bool served = false;
+  bool replied = false;
   OSStatus command_status = -1;
   int wait_status = 0;
   long peak_resident_kib = 0;
@@ -113,6 +114,7 @@ Run RunTool(const ToolRequest &request, rlim_t open_files = 0, rlim_t data_limit
       TolvanUNIXWrite(sockets[0], request.frame.data(), request.frame.size(), nullptr) == 0 &&
       shutdown(sockets[0], SHUT_WR) == 0 &&
       CopyDictionaryTranslatingDescriptors(sockets[0], reply.out()) == 0) {
+    run.replied = true;
     run.command_status = TolvanSecGetErrorFromResponse(reply.get());
     run.served = run.command_status == 0;
   }
@@ -364,25 +366,55 @@ void BM_Interleaved(benchmark::State &state) {
 BENCHMARK(BM_Interleaved)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(5);
 
 // The smallest data limit (in steps of 128 KiB) under which the tool still
-// serves the request into an empty store, found where a caller's lower hard
-// limit stands (root without CAP_SYS_RESOURCE); 0 where the tool raises it
-// itself, which shows as a request served under a limit of 1 MiB.
-long SmallestDataLimitKiB(const ToolRequest &request) {
+// serves the request, into an empty store or into one that already holds
+// its pairs. Found where a caller's lower hard limit stands (root without
+// CAP_SYS_RESOURCE); 0 where the tool raises it itself, which shows as a
+// request served under a limit of 1 MiB; -1 when not served under the
+// tool's own limit.
+struct LimitSearch {
+  long smallest_kib = 0;
+  int failed_with_reply = 0;   // the command's status says what ran short
+  int failed_without_reply = 0;  // a clean exit status, no reply
+  int killed = 0;              // ended by a signal: not clean
+};
+
+LimitSearch SmallestDataLimit(const ToolRequest &request, bool into_empty_store) {
   constexpr rlim_t kStep = 128 << 10;
-  auto served_under = [&request](rlim_t limit) {
+  LimitSearch search;
+  auto served_under = [&](rlim_t limit) {
     unlink(StoreFile().c_str());
-    return RunTool(request, 0, limit).served;
+    if (!into_empty_store) RunTool(request);
+    const Run run = RunTool(request, 0, limit);
+    if (!run.served) {
+      if (WIFSIGNALED(run.wait_status)) {
+        ++search.killed;
+      } else if (run.replied) {
+        ++search.failed_with_reply;
+      } else {
+        ++search.failed_without_reply;
+      }
+    }
+    return run.served;
   };
-  if (served_under(1 << 20)) return 0;
+  if (served_under(1 << 20)) return search;
   rlim_t limit = rlim_t(tolvan::kToolDataLimit);
-  if (!served_under(limit)) return -1;
+  if (!served_under(limit)) {
+    search.smallest_kib = -1;
+    return search;
+  }
+  // Down to where the run fails, and a little further, to see how it fails.
   while (limit > kStep && served_under(limit - kStep)) limit -= kStep;
-  return long(limit >> 10);
+  for (rlim_t below = limit - 2 * kStep; below > 3 * kStep && below + 8 * kStep > limit; below -= kStep) {
+    served_under(below);
+  }
+  search.smallest_kib = long(limit >> 10);
+  return search;
 }
 
 // Into a store that holds none of its pairs (the file is removed before
-// each run); then, once, into a store that already holds all of them, which
-// the save re-reads and merges.
+// each run). The data limits it needs, into such a store and into one that
+// already holds all of them (which the save re-reads and merges), are
+// reported as counters.
 void BM_LargeRequest(benchmark::State &state) {
   if (!Ready(state)) return;
   Run run;
@@ -401,11 +433,15 @@ void BM_LargeRequest(benchmark::State &state) {
   }
   state.counters["frame_bytes"] = double(TheSetup().large.frame.size() - 4);
   state.counters["peak_resident_KiB"] = double(run.peak_resident_kib);
-  state.counters["data_limit_needed_KiB"] = double(SmallestDataLimitKiB(TheSetup().large));
-  RunTool(TheSetup().large);
-  const Run overwrite = RunTool(TheSetup().large);
-  state.counters["overwrite_served"] = overwrite.served ? 1 : 0;
-  state.counters["overwrite_status"] = double(overwrite.command_status);
+  const LimitSearch empty = SmallestDataLimit(TheSetup().large, true);
+  const LimitSearch overwrite = SmallestDataLimit(TheSetup().large, false);
+  state.counters["data_limit_needed_KiB"] = double(empty.smallest_kib);
+  state.counters["overwrite_data_limit_needed_KiB"] = double(overwrite.smallest_kib);
+  state.counters["below_limit_failed_with_reply"] =
+      double(empty.failed_with_reply + overwrite.failed_with_reply);
+  state.counters["below_limit_failed_without_reply"] =
+      double(empty.failed_without_reply + overwrite.failed_without_reply);
+  state.counters["below_limit_killed"] = double(empty.killed + overwrite.killed);
   unlink(StoreFile().c_str());
 }
 BENCHMARK(BM_LargeRequest)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
