@@ -119,7 +119,9 @@ using namespace tolvan::cf;
 CFTypeRef CFRetain(CFTypeRef object) {
   const Object *header = CheckedObject(object, "CFRetain");
   if ((header->flags & kImmortal) == 0) {
-    MutableHeader(object)->refs.fetch_add(1, std::memory_order_relaxed);
+    uint32_t before = MutableHeader(object)->refs.fetch_add(1, std::memory_order_relaxed);
+    // A count that wrapped would free the object under its holders.
+    if (before >= UINT32_MAX - 1) Fatal("CFRetain", "reference count overflow");
   }
   return object;
 }

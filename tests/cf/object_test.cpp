@@ -2,6 +2,7 @@
 // and their names, equality across types, and classes registered from
 // outside the layer.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <string>
 #include <thread>
@@ -124,6 +125,43 @@ TEST(Object, RegisteredClassesBehaveLikeBuiltIns) {
   int before = finalized;
   a.reset();
   EXPECT_EQ(finalized, before + 1);
+}
+
+// The helper tool parses under a 512 KiB stack, and the reader allows 512
+// levels of nesting: comparing, describing and releasing such a tree must
+// fit in that stack.
+TEST(Object, DeepestDocumentFitsTheToolsStack) {
+  auto job = [](void *) -> void * {
+    auto build = [] {
+      CFRef<CFTypeRef> node = CFRef<CFTypeRef>::Retain(CFSTR("leaf"));
+      for (int level = 0; level < kTolvanPropertyListMaxDepth; ++level) {
+        const void *member = node.get();
+        if (level % 2 == 0) {
+          node = CFRef<CFTypeRef>::Adopt(
+              CFArrayCreate(kCFAllocatorDefault, &member, 1, &kCFTypeArrayCallBacks));
+        } else {
+          const void *key = CFSTR("k");
+          node = CFRef<CFTypeRef>::Adopt(CFDictionaryCreate(
+              kCFAllocatorDefault, &key, &member, 1, &kCFTypeDictionaryKeyCallBacks,
+              &kCFTypeDictionaryValueCallBacks));
+        }
+      }
+      return node;
+    };
+    CFRef<CFTypeRef> a = build(), b = build();
+    bool equal = CFEqual(a.get(), b.get());
+    auto description = CFRef<CFStringRef>::Adopt(CFCopyDescription(a.get()));
+    return reinterpret_cast<void *>(equal && description);
+  };
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 512 * 1024);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, &attributes, job, nullptr), 0);
+  void *result = nullptr;
+  pthread_join(thread, &result);
+  pthread_attr_destroy(&attributes);
+  EXPECT_NE(result, nullptr);
 }
 
 TEST(ObjectDeathTest, MisuseAbortsLoudly) {
