@@ -161,20 +161,8 @@ CFArrayRef CreateImmutable(CFAllocatorRef allocator, const void **values, CFInde
 bool Reserve(MutableArray *array, CFIndex extra) {
   CFIndex needed;
   if (__builtin_add_overflow(array->count, extra, &needed)) return false;
-  if (needed <= array->capacity) return true;
-  if (array->limit != 0 && needed > array->limit) return false;
-  CFIndex capacity = array->capacity + array->capacity / 2;
-  if (capacity < needed) capacity = needed;
-  if (capacity < 4) capacity = 4;
-  if (array->limit != 0 && capacity > array->limit) capacity = array->limit;
-  size_t old_bytes = static_cast<size_t>(array->capacity) * sizeof(void *);
-  size_t new_bytes;
-  if (!SizeFor(0, static_cast<size_t>(capacity), sizeof(void *), &new_bytes)) return false;
-  void *grown = Reallocate(AllocatorOf(&array->header), array->values, old_bytes, new_bytes);
-  if (grown == nullptr) return false;
-  array->values = static_cast<const void **>(grown);
-  array->capacity = capacity;
-  return true;
+  return GrowBuffer(&array->header, &array->values, &array->capacity,
+                    static_cast<uint64_t>(needed), static_cast<uint64_t>(array->limit), 4);
 }
 
 }  // namespace

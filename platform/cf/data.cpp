@@ -107,18 +107,8 @@ CFDataRef CreateInline(CFAllocatorRef allocator, const UInt8 *bytes, CFIndex len
 
 // Grows the buffer to hold at least length bytes; false leaves it as it was.
 bool ReserveBytes(MutableData *data, CFIndex length) {
-  if (length <= data->capacity) return true;
-  if (data->limit != 0 && length > data->limit) return false;
-  CFIndex capacity = data->capacity + data->capacity / 2;
-  if (capacity < length) capacity = length;
-  if (capacity < 16) capacity = 16;
-  if (data->limit != 0 && capacity > data->limit) capacity = data->limit;
-  void *grown = Reallocate(AllocatorOf(&data->header), data->bytes,
-                           static_cast<size_t>(data->capacity), static_cast<size_t>(capacity));
-  if (grown == nullptr) return false;
-  data->bytes = static_cast<UInt8 *>(grown);
-  data->capacity = capacity;
-  return true;
+  return GrowBuffer(&data->header, &data->bytes, &data->capacity, static_cast<uint64_t>(length),
+                    static_cast<uint64_t>(data->limit), 16);
 }
 
 }  // namespace

@@ -322,18 +322,7 @@ void ReplaceValueAt(Dictionary *dict, int64_t index, const void *value) {
 bool ReserveEntries(Dictionary *dict, uint32_t extra) {
   uint64_t needed = uint64_t{dict->count} + extra;
   if (needed > kMaxEntries) return false;
-  if (dict->limit != 0 && needed > dict->limit) return false;
-  if (needed <= dict->capacity) return true;
-  uint64_t capacity = uint64_t{dict->capacity} + dict->capacity / 2;
-  if (capacity < needed) capacity = needed;
-  if (capacity < 4) capacity = 4;
-  if (dict->limit != 0 && capacity > dict->limit) capacity = dict->limit;
-  void *grown = Reallocate(AllocatorOf(&dict->header), dict->entries,
-                           size_t{dict->capacity} * sizeof(Entry), capacity * sizeof(Entry));
-  if (grown == nullptr) return false;
-  dict->entries = static_cast<Entry *>(grown);
-  dict->capacity = static_cast<uint32_t>(capacity);
-  return true;
+  return GrowBuffer(&dict->header, &dict->entries, &dict->capacity, needed, dict->limit, 4);
 }
 
 // Adds a pair to a mutable dictionary whose key is absent.

@@ -139,6 +139,29 @@ inline bool SizeFor(size_t fixed, size_t count, size_t unit, size_t *out) {
   return *out <= static_cast<size_t>(PTRDIFF_MAX);
 }
 
+// Grows an object's buffer of T to hold `needed` elements: half again each
+// time, at least `minimum`, never past `limit` (0: none), from the object's
+// own allocator. False (memory, or past the limit) leaves both unchanged.
+template <typename T, typename Count>
+bool GrowBuffer(const Object *owner, T **buffer, Count *capacity, uint64_t needed,
+                uint64_t limit, uint64_t minimum) {
+  uint64_t current = static_cast<uint64_t>(*capacity);
+  if (needed <= current) return true;
+  if (limit != 0 && needed > limit) return false;
+  uint64_t grown = current + current / 2;
+  if (grown < needed) grown = needed;
+  if (grown < minimum) grown = minimum;
+  if (limit != 0 && grown > limit) grown = limit;
+  size_t old_bytes = static_cast<size_t>(current) * sizeof(T);
+  size_t new_bytes;
+  if (!SizeFor(0, static_cast<size_t>(grown), sizeof(T), &new_bytes)) return false;
+  void *moved = Reallocate(AllocatorOf(owner), *buffer, old_bytes, new_bytes);
+  if (moved == nullptr) return false;
+  *buffer = static_cast<T *>(moved);
+  *capacity = static_cast<Count>(grown);
+  return true;
+}
+
 // ---- shared hashing ---------------------------------------------------------
 inline CFHashCode MixHash(uint64_t value) {
   value ^= value >> 33;
