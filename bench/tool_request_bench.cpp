@@ -9,8 +9,8 @@
 //    its folder), which is the least any such helper must do;
 //  - pkexec --version: a privileged launcher that does nothing (skipped when
 //    pkexec is not installed).
-// And: the small request with 1,024 and with 20,000 open-file slots
-// inherited; a 1 MiB request of 20,000 pairs, with the tool's peak resident
+// And: the small request, and the tool's start-up alone, with 1,024 and with
+// 20,000 open-file slots inherited; a 1 MiB request of 20,000 pairs, with the tool's peak resident
 // memory and, where this machine lets a caller's hard limit stand, the
 // smallest data limit under which it is still served.
 #include <arpa/inet.h>
@@ -287,6 +287,19 @@ bool RunPkexecVersion() {
 
 bool RunSmall(rlim_t open_files) { return RunTool(TheSetup().small, open_files).served; }
 
+// The tool's start-up alone: everything up to the refusal of a bad
+// argument (process preparation, the driver's path lookup), nothing read.
+bool RunStartUp(rlim_t open_files) {
+  static const int null_device = open("/dev/null", O_RDWR | O_CLOEXEC);
+  std::string tool = TheSetup().small.tool;
+  char bogus[] = "--bogus";
+  char *const argv[] = {tool.data(), bogus, nullptr};
+  pid_t pid = Spawn(tool.c_str(), argv, null_device, open_files, 0);
+  int status = -1;
+  if (pid > 0) waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+}
+
 template <typename Step>
 void Repeat(benchmark::State &state, Step step) {
   if (!Ready(state)) return;
@@ -325,9 +338,31 @@ double Median(std::vector<double> values) {
   return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// The four runs take turns, so that a disk or a neighbour that slows down
-// for a while weighs on all of them alike; the medians and their ratios are
-// the figures to compare.
+// The runs take turns, so that a disk or a neighbour that slows down for a
+// while weighs on all of them alike; the medians and their ratios are the
+// figures to compare. The microseconds of each step, or empty on a failure.
+template <size_t N>
+bool TimeInTurns(benchmark::State &state, const std::function<bool()> (&steps)[N],
+                 std::vector<double> (&times)[N]) {
+  size_t turn = 0;
+  for (auto _ : state) {
+    for (size_t k = 0; k < N; ++k) {
+      const size_t i = (turn + k) % N;
+      struct timespec from, to;
+      clock_gettime(CLOCK_MONOTONIC, &from);
+      const bool ok = steps[i]();
+      clock_gettime(CLOCK_MONOTONIC, &to);
+      if (!ok) {
+        state.SkipWithError("a run failed");
+        return false;
+      }
+      times[i].push_back(Microseconds(from, to));
+    }
+    ++turn;
+  }
+  return true;
+}
+
 void BM_Interleaved(benchmark::State &state) {
   if (!Ready(state)) return;
   const bool with_pkexec = access(kPkexec, X_OK) == 0;
@@ -335,22 +370,7 @@ void BM_Interleaved(benchmark::State &state) {
       [] { return RunSmall(1024); }, [] { return RunSmall(20000); }, RunFloor,
       [with_pkexec] { return !with_pkexec || RunPkexecVersion(); }};
   std::vector<double> times[std::size(steps)];
-  size_t turn = 0;
-  for (auto _ : state) {
-    for (size_t k = 0; k < std::size(steps); ++k) {
-      const size_t i = (turn + k) % std::size(steps);
-      struct timespec from, to;
-      clock_gettime(CLOCK_MONOTONIC, &from);
-      const bool ok = steps[i]();
-      clock_gettime(CLOCK_MONOTONIC, &to);
-      if (!ok) {
-        state.SkipWithError("a run failed");
-        return;
-      }
-      times[i].push_back(Microseconds(from, to));
-    }
-    ++turn;
-  }
+  if (!TimeInTurns(state, steps, times)) return;
   const double tool = Median(times[0]);
   const double floor = Median(times[2]);
   state.counters["tool_us"] = tool;
@@ -364,6 +384,19 @@ void BM_Interleaved(benchmark::State &state) {
   }
 }
 BENCHMARK(BM_Interleaved)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(5);
+
+// The start-up alone, without the disk, with 1,024 and 20,000 slots in turn.
+void BM_StartUpSlots(benchmark::State &state) {
+  if (!Ready(state)) return;
+  const std::function<bool()> steps[] = {[] { return RunStartUp(1024); },
+                                         [] { return RunStartUp(20000); }};
+  std::vector<double> times[std::size(steps)];
+  if (!TimeInTurns(state, steps, times)) return;
+  state.counters["start_up_us"] = Median(times[0]);
+  state.counters["start_up_20000_slots_us"] = Median(times[1]);
+  state.counters["slots_20000_per_1024"] = Median(times[1]) / Median(times[0]);
+}
+BENCHMARK(BM_StartUpSlots)->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(2);
 
 // The smallest data limit (in steps of 128 KiB) under which the tool still
 // serves the request, into an empty store or into one that already holds
