@@ -41,9 +41,22 @@ bool EqualsIgnoringAsciiCase(const char *text, size_t length, const char *word) 
 }
 
 // The magnitude is parsed as unsigned so that the most negative value,
-// whose magnitude has no signed counterpart, still fits.
+// whose magnitude has no signed counterpart, still fits. Decimal, by far
+// the common case, gets a plain loop.
 bool ParseMagnitude(const char *digits, size_t length, int base, uint64_t *magnitude) {
   if (length == 0) return false;
+  if (base == 10) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < length; ++i) {
+      const auto digit = static_cast<unsigned>(digits[i] - '0');
+      if (digit > 9 || __builtin_mul_overflow(value, 10, &value) ||
+          __builtin_add_overflow(value, digit, &value)) {
+        return false;
+      }
+    }
+    *magnitude = value;
+    return true;
+  }
   const char *end = digits + length;
   auto [stop, error] = std::from_chars(digits, end, *magnitude, base);
   return error == std::errc() && stop == end;

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tolvan {
 namespace {
 
@@ -45,11 +49,40 @@ size_t MultiByteSequenceLength(const uint8_t *bytes, size_t available) {
   return length;
 }
 
+// The length of the leading run of 16-byte blocks that hold only ASCII
+// characters XML allows (printable ASCII, tab, line feed, carriage return):
+// most of any property list, tabs and line ends included.
+size_t SkipPlainAsciiBlocks(const uint8_t *bytes, size_t length) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(0x20);
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i line_feed = _mm_set1_epi8('\n');
+  const __m128i carriage_return = _mm_set1_epi8('\r');
+  for (; length - i >= 16; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + i));
+    // Signed comparison: bytes >= 0x80 count as below 0x20 too, which is
+    // what we want, since they need the careful path.
+    const __m128i unusual = _mm_cmplt_epi8(block, space);
+    const __m128i allowed =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, tab), _mm_cmpeq_epi8(block, line_feed)),
+                     _mm_cmpeq_epi8(block, carriage_return));
+    if (_mm_movemask_epi8(_mm_andnot_si128(allowed, unusual)) != 0) break;
+  }
+#else
+  (void)bytes;
+  (void)length;
+#endif
+  return i;
+}
+
 }  // namespace
 
 size_t FindInvalidXmlText(const uint8_t *bytes, size_t length) {
   size_t i = 0;
   while (i < length) {
+    i += SkipPlainAsciiBlocks(bytes + i, length - i);
+    if (i == length) break;
     if (length - i >= 8) {
       uint64_t word;
       std::memcpy(&word, bytes + i, sizeof word);

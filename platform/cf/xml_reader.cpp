@@ -10,6 +10,8 @@
 // character and predefined entity references); anything else, including
 // duplicate dictionary keys, makes the whole document fail.
 #include <array>
+#include <bit>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 
@@ -40,24 +42,57 @@ enum class Element : uint8_t {
 
 struct ElementName {
   const char *name;
+  size_t length;
   Element element;
 };
 
 constexpr ElementName kElementNames[] = {
-    {"plist", Element::kPlist},     {"dict", Element::kDict},   {"key", Element::kKey},
-    {"array", Element::kArray},     {"string", Element::kString},
-    {"integer", Element::kInteger}, {"real", Element::kReal},   {"true", Element::kTrue},
-    {"false", Element::kFalse},     {"date", Element::kDate},   {"data", Element::kData},
+    {"plist", 5, Element::kPlist},     {"dict", 4, Element::kDict},
+    {"key", 3, Element::kKey},         {"array", 5, Element::kArray},
+    {"string", 6, Element::kString},   {"integer", 7, Element::kInteger},
+    {"real", 4, Element::kReal},       {"true", 4, Element::kTrue},
+    {"false", 5, Element::kFalse},     {"date", 4, Element::kDate},
+    {"data", 4, Element::kData},
 };
 
 Element LookUpElement(const char *name, size_t length) {
   for (const ElementName &entry : kElementNames) {
-    if (std::strlen(entry.name) == length && std::memcmp(entry.name, name, length) == 0) {
+    if (entry.length == length && std::memcmp(entry.name, name, length) == 0) {
       return entry.element;
     }
   }
   return Element::kUnknown;
 }
+
+// Every name is at most 7 bytes, so one 8-byte load of the input, masked
+// to a name's length, tells whether the name stands there.
+struct NameWord {
+  uint64_t pattern;
+  uint64_t mask;
+  size_t length;
+  Element element;
+};
+
+constexpr uint64_t ByteAt(size_t index, unsigned char value) {
+  const size_t shift = std::endian::native == std::endian::little ? 8 * index : 8 * (7 - index);
+  return uint64_t{value} << shift;
+}
+
+constexpr std::array<NameWord, std::size(kElementNames)> MakeNameWords() {
+  std::array<NameWord, std::size(kElementNames)> words{};
+  for (size_t i = 0; i < words.size(); ++i) {
+    const ElementName &entry = kElementNames[i];
+    words[i].length = entry.length;
+    words[i].element = entry.element;
+    for (size_t j = 0; j < entry.length; ++j) {
+      words[i].pattern |= ByteAt(j, static_cast<unsigned char>(entry.name[j]));
+      words[i].mask |= ByteAt(j, 0xFF);
+    }
+  }
+  return words;
+}
+
+constexpr auto kNameWords = MakeNameWords();
 
 // How the text scanner treats each byte inside a leaf element.
 enum TextClass : uint8_t { kPlainAscii, kNonAscii, kMarkup };
@@ -73,10 +108,16 @@ constexpr std::array<uint8_t, 256> MakeTextClasses() {
 
 constexpr std::array<uint8_t, 256> kTextClasses = MakeTextClasses();
 
-constexpr bool IsNameByte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == ':' || c == '.' || c == '-' || c >= 0x80;
+constexpr std::array<bool, 256> MakeNameBytes() {
+  std::array<bool, 256> name_bytes{};
+  for (unsigned c = 0; c < 256; ++c) {
+    name_bytes[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == ':' || c == '.' || c == '-' || c >= 0x80;
+  }
+  return name_bytes;
 }
+
+constexpr std::array<bool, 256> kNameBytes = MakeNameBytes();
 
 bool EqualsIgnoringAsciiCase(const char *text, size_t length, const char *word) {
   if (std::strlen(word) != length) return false;
@@ -186,14 +227,15 @@ class XmlReader {
 
   size_t Left() const noexcept { return static_cast<size_t>(end_ - p_); }
 
-  bool LooksAt(const char *literal) const noexcept {
-    const size_t length = std::strlen(literal);
-    return Left() >= length && std::memcmp(p_, literal, length) == 0;
+  template <size_t N>
+  bool LooksAt(const char (&literal)[N]) const noexcept {
+    return Left() >= N - 1 && std::memcmp(p_, literal, N - 1) == 0;
   }
 
-  bool Consume(const char *literal) noexcept {
+  template <size_t N>
+  bool Consume(const char (&literal)[N]) noexcept {
     if (!LooksAt(literal)) return false;
-    p_ += std::strlen(literal);
+    p_ += N - 1;
     return true;
   }
 
@@ -212,10 +254,31 @@ class XmlReader {
 
   bool ReadName(const char **name, size_t *length) noexcept {
     const char *start = p_;
-    while (p_ < end_ && IsNameByte(static_cast<unsigned char>(*p_))) ++p_;
+    while (p_ < end_ && kNameBytes[static_cast<unsigned char>(*p_)]) ++p_;
     if (p_ == start) return Fail("a name was expected");
     *name = start;
     *length = static_cast<size_t>(p_ - start);
+    return true;
+  }
+
+  // An element name, looked up; the unknown ones come back as kUnknown.
+  bool ReadElementName(Element *element) noexcept {
+    if (Left() >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p_, sizeof word);
+      for (const NameWord &name : kNameWords) {
+        if ((word & name.mask) == name.pattern &&
+            !kNameBytes[static_cast<unsigned char>(p_[name.length])]) {
+          p_ += name.length;
+          *element = name.element;
+          return true;
+        }
+      }
+    }
+    const char *name;
+    size_t length;
+    if (!ReadName(&name, &length)) return false;
+    *element = LookUpElement(name, length);
     return true;
   }
 
@@ -334,10 +397,9 @@ class XmlReader {
 
   bool ReadRootStart() noexcept {
     if (!Consume("<")) return Fail("no <plist> element");
-    const char *name;
-    size_t length;
-    if (!ReadName(&name, &length)) return false;
-    if (LookUpElement(name, length) != Element::kPlist) return Fail("the root is not <plist>");
+    Element element;
+    if (!ReadElementName(&element)) return false;
+    if (element != Element::kPlist) return Fail("the root is not <plist>");
     // The version attribute is not checked: there has only ever been one.
     for (;;) {
       SkipWhitespace();
@@ -378,10 +440,8 @@ class XmlReader {
 
   bool ReadElement() noexcept {
     ++p_;
-    const char *name;
-    size_t length;
-    if (!ReadName(&name, &length)) return false;
-    const Element element = LookUpElement(name, length);
+    Element element;
+    if (!ReadElementName(&element)) return false;
     if (element == Element::kUnknown) return Fail("an unknown element");
     if (element == Element::kPlist) return Fail("a nested <plist>");
     SkipWhitespace();
@@ -408,10 +468,9 @@ class XmlReader {
 
   bool ReadEndTag(Element expected) noexcept {
     p_ += 2;
-    const char *name;
-    size_t length;
-    if (!ReadName(&name, &length)) return false;
-    if (LookUpElement(name, length) != expected) return Fail("mismatched end tag");
+    Element element;
+    if (!ReadElementName(&element)) return false;
+    if (element != expected) return Fail("mismatched end tag");
     SkipWhitespace();
     if (!Consume(">")) return Fail("malformed end tag");
     return true;
