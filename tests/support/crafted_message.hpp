@@ -33,7 +33,7 @@ inline ssize_t SendCraftedMessage(int socket, const std::string &data,
       header->cmsg_level = SOL_SOCKET;
       header->cmsg_type = SCM_RIGHTS;
       header->cmsg_len = CMSG_LEN(fds.size() * sizeof(int));
-      std::memcpy(CMSG_DATA(header), fds.data(), fds.size() * sizeof(int));
+      if (!fds.empty()) std::memcpy(CMSG_DATA(header), fds.data(), fds.size() * sizeof(int));
       header = CMSG_NXTHDR(&message, header);
     }
   }
