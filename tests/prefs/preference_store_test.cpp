@@ -2,7 +2,9 @@
 // lands on disk, and what the store refuses to touch.
 #include "platform/prefs/preference_store.hpp"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -460,6 +462,60 @@ TEST(PreferenceStore, RunningOutOfMemoryFailsTheSaveAndNeverMovesGoodPreferences
   auto now = ParseDictionaryFile(root.FilePath());
   EXPECT_EQ(CFDictionaryGetCount(now.get()), 21);
   EXPECT_EQ(IntegerValue(ValueOf(now, "new")), 1);
+}
+
+// A small tmpfs mounted over a folder for one test, unmounted at the end.
+class SmallFileSystem {
+ public:
+  SmallFileSystem(const std::string &at, const char *size) : at_(at) {
+    std::filesystem::create_directories(at_);
+    std::string options = std::string("size=") + size + ",mode=0755";
+    mounted_ = ::mount("tmpfs", at_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string at_;
+  bool mounted_ = false;
+};
+
+// Fills the file system holding folder until a write fails for want of
+// space.
+void FillUp(const std::string &folder) {
+  int fd = ::open((folder + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  const std::string block(4096, 'f');
+  while (::write(fd, block.data(), block.size()) > 0) {
+  }
+  EXPECT_EQ(errno, ENOSPC);
+  ::close(fd);
+}
+
+TEST(PreferenceStore, AFullFileSystemFailsTheSaveAndKeepsTheOldFile) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root to mount a small file system";
+  ScratchRoot root;
+  SmallFileSystem small(root.path() + "/var", "256k");
+  if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  constexpr size_t kPayload = 16 * 1024;
+  StagedChanges first;
+  ASSERT_TRUE(test::StageGeneration(1, kPayload, &first));
+  ASSERT_EQ(SaveDomain(root.path(), test::kTestAppID, first), 0);
+  FillUp(root.Folder());
+
+  StagedChanges second;
+  ASSERT_TRUE(test::StageGeneration(2, kPayload, &second));
+  EXPECT_EQ(SaveDomain(root.path(), test::kTestAppID, second), ENOSPC);
+  EXPECT_EQ(test::GenerationIn(ParseDictionaryFile(root.FilePath()).get(), kPayload), 1);
+  EXPECT_EQ(ListFolder(root.Folder()),
+            (std::set<std::string>{root.FileName(), root.FileName() + ".lock", "filler"}));
+
+  // With room again, the same changes save.
+  ::unlink((root.Folder() + "/filler").c_str());
+  EXPECT_EQ(SaveDomain(root.path(), test::kTestAppID, second), 0);
+  EXPECT_EQ(test::GenerationIn(ParseDictionaryFile(root.FilePath()).get(), kPayload), 2);
 }
 
 // ---- temporary files -------------------------------------------------------
