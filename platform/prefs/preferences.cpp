@@ -11,6 +11,7 @@
 #include "platform/prefs/preference_location.hpp"
 #include "platform/prefs/preference_store.hpp"
 #include "platform/prefs/staged_changes.hpp"
+#include "plist/varn_basics.h"
 
 namespace {
 
@@ -179,12 +180,6 @@ extern "C" CFArrayRef CFPreferencesCopyKeyList(CFStringRef applicationID, CFStri
   auto domain = CFRef<CFDictionaryRef>::Adopt(
       CFPreferencesCopyMultiple(nullptr, applicationID, userName, hostName));
   if (!domain) return nullptr;
-  try {
-    std::vector<const void *> keys(static_cast<size_t>(CFDictionaryGetCount(domain.get())));
-    CFDictionaryGetKeysAndValues(domain.get(), keys.data(), nullptr);
-    return CFArrayCreate(kCFAllocatorDefault, keys.data(), static_cast<CFIndex>(keys.size()),
-                         &kCFTypeArrayCallBacks);
-  } catch (const std::bad_alloc &) {
-    return nullptr;
-  }
+  CFArrayRef keys = nullptr;
+  return VarnArrayCreateWithDictionaryKeys(domain.get(), &keys) == noErr ? keys : nullptr;
 }

@@ -1,6 +1,7 @@
 #include "platform/prefs/staged_changes.hpp"
 
 #include "platform/cf/cf_number.h"
+#include "plist/varn_basics.h"
 
 namespace tolvan::prefs {
 namespace {
@@ -18,18 +19,8 @@ CFIndex CountOf(const CFRef<CFMutableDictionaryRef> &dictionary) {
   return dictionary ? CFDictionaryGetCount(dictionary.get()) : 0;
 }
 
-struct Application {
-  CFMutableDictionaryRef target;
-  bool complete;
-};
-
-void SetInto(const void *key, const void *value, void *context) {
-  auto *application = static_cast<Application *>(context);
-  if (!CFDictionarySetValue(application->target, key, value)) application->complete = false;
-}
-
-void RemoveFrom(const void *key, const void *, void *context) {
-  CFDictionaryRemoveValue(static_cast<Application *>(context)->target, key);
+void RemoveFrom(const void *key, const void *, void *dictionary) {
+  CFDictionaryRemoveValue(static_cast<CFMutableDictionaryRef>(dictionary), key);
 }
 
 }  // namespace
@@ -58,11 +49,9 @@ bool StagedChanges::Lookup(CFStringRef key, CFTypeRef *value) const {
 }
 
 bool StagedChanges::ApplyTo(CFMutableDictionaryRef dictionary) const {
-  Application application{dictionary, true};
   // The two sets are disjoint, so the order of the passes does not matter.
-  if (removals_) CFDictionaryApplyFunction(removals_.get(), RemoveFrom, &application);
-  if (values_) CFDictionaryApplyFunction(values_.get(), SetInto, &application);
-  return application.complete;
+  if (removals_) CFDictionaryApplyFunction(removals_.get(), RemoveFrom, dictionary);
+  return !values_ || VarnDictionaryMerge(dictionary, values_.get()) == noErr;
 }
 
 bool StagedChanges::empty() const { return CountOf(values_) == 0 && CountOf(removals_) == 0; }
