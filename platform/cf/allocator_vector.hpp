@@ -5,6 +5,7 @@
 #define TOLVAN_PLATFORM_CF_ALLOCATOR_VECTOR_HPP
 
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 #include <utility>
@@ -49,6 +50,16 @@ class AllocatorVector {
     T *start = data_ + size_;
     size_ += count;
     return start;
+  }
+
+  // Copies count elements to the end; false (and nothing added) when
+  // memory runs out.
+  [[nodiscard]] bool Append(const T *values, size_t count) noexcept {
+    if (count == 0) return true;
+    T *room = Extend(count);
+    if (room == nullptr) return false;
+    std::memcpy(room, values, count * sizeof(T));
+    return true;
   }
 
   void Truncate(size_t size) noexcept {

@@ -30,16 +30,6 @@ SignedText SplitSign(const char *text, size_t length) {
   return result;
 }
 
-bool EqualsIgnoringAsciiCase(const char *text, size_t length, const char *word) {
-  if (std::strlen(word) != length) return false;
-  for (size_t i = 0; i < length; ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != word[i]) return false;
-  }
-  return true;
-}
-
 // The magnitude is parsed as unsigned so that the most negative value,
 // whose magnitude has no signed counterpart, still fits. Decimal, by far
 // the common case, gets a plain loop.

@@ -31,6 +31,18 @@ inline void TrimXmlWhitespace(const char *&text, size_t &length) {
   while (length > 0 && IsXmlWhitespace(static_cast<unsigned char>(text[length - 1]))) --length;
 }
 
+// For the words of the format that other writers spell in either case
+// ("UTF-8", "NaN", "Infinity").
+inline bool EqualsIgnoringAsciiCase(const char *text, size_t length, const char *word) {
+  size_t i = 0;
+  for (; i < length; ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (word[i] == '\0' || c != word[i]) return false;
+  }
+  return word[i] == '\0';
+}
+
 // The offset of the first byte that is not part of well-formed UTF-8
 // encoding an XML character (NUL bytes, overlong forms and surrogates
 // included), or length when every byte is.

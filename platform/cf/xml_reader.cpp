@@ -119,16 +119,6 @@ constexpr std::array<bool, 256> MakeNameBytes() {
 
 constexpr std::array<bool, 256> kNameBytes = MakeNameBytes();
 
-bool EqualsIgnoringAsciiCase(const char *text, size_t length, const char *word) {
-  if (std::strlen(word) != length) return false;
-  for (size_t i = 0; i < length; ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != word[i]) return false;
-  }
-  return true;
-}
-
 // A piece of character data: either a slice of the input or the reader's
 // scratch buffer, valid until the next piece is read.
 struct Text {
@@ -343,23 +333,35 @@ class XmlReader {
     return true;
   }
 
+  struct Attribute {
+    const char *name;
+    size_t name_length;
+    const char *value;
+    size_t value_length;
+  };
+
+  // name = "value", in the XML declaration or a start tag.
+  bool ReadAttribute(Attribute *attribute, const char *malformed) noexcept {
+    if (!ReadName(&attribute->name, &attribute->name_length)) return Fail(malformed);
+    SkipWhitespace();
+    if (!Consume("=")) return Fail(malformed);
+    SkipWhitespace();
+    attribute->value = p_ + 1;
+    if (!SkipQuoted()) return false;
+    attribute->value_length = static_cast<size_t>(p_ - 1 - attribute->value);
+    return true;
+  }
+
   // Only the encoding matters: the reader knows UTF-8 and nothing else.
   bool ReadXmlDeclaration() noexcept {
     p_ += 5;
     for (;;) {
       SkipWhitespace();
       if (Consume("?>")) return true;
-      const char *name;
-      size_t name_length;
-      if (!ReadName(&name, &name_length)) return Fail("malformed XML declaration");
-      SkipWhitespace();
-      if (!Consume("=")) return Fail("malformed XML declaration");
-      SkipWhitespace();
-      const char *value = p_ + 1;
-      if (!SkipQuoted()) return false;
-      const auto value_length = static_cast<size_t>(p_ - 1 - value);
-      if (EqualsIgnoringAsciiCase(name, name_length, "encoding") &&
-          !EqualsIgnoringAsciiCase(value, value_length, "utf-8")) {
+      Attribute attribute;
+      if (!ReadAttribute(&attribute, "malformed XML declaration")) return false;
+      if (EqualsIgnoringAsciiCase(attribute.name, attribute.name_length, "encoding") &&
+          !EqualsIgnoringAsciiCase(attribute.value, attribute.value_length, "utf-8")) {
         return Fail("an encoding other than UTF-8");
       }
     }
@@ -405,13 +407,8 @@ class XmlReader {
       SkipWhitespace();
       if (Consume(">")) break;
       if (LooksAt("/>")) return Fail("an empty <plist>");
-      const char *attribute;
-      size_t attribute_length;
-      if (!ReadName(&attribute, &attribute_length)) return Fail("malformed <plist> tag");
-      SkipWhitespace();
-      if (!Consume("=")) return Fail("malformed <plist> tag");
-      SkipWhitespace();
-      if (!SkipQuoted()) return false;
+      Attribute attribute;
+      if (!ReadAttribute(&attribute, "malformed <plist> tag")) return false;
     }
     return frames_.PushFrame({Element::kPlist, 0, 0});
   }
@@ -793,11 +790,7 @@ class XmlReader {
   }
 
   bool AppendScratch(const char *bytes, size_t length) noexcept {
-    if (length == 0) return true;
-    char *room = scratch_.Extend(length);
-    if (room == nullptr) return false;
-    std::memcpy(room, bytes, length);
-    return true;
+    return scratch_.Append(bytes, length);
   }
 
   // Open elements: <plist> and at most kTolvanPropertyListMaxDepth

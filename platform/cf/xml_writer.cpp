@@ -269,13 +269,7 @@ class XmlWriter {
 
   bool Append(const char *text) noexcept { return AppendBytes(text, std::strlen(text)); }
 
-  bool AppendBytes(const char *bytes, size_t length) noexcept {
-    if (length == 0) return true;
-    char *room = out_.Extend(length);
-    if (room == nullptr) return false;
-    std::memcpy(room, bytes, length);
-    return true;
-  }
+  bool AppendBytes(const char *bytes, size_t length) noexcept { return out_.Append(bytes, length); }
 
   CFAllocatorRef allocator_;
   PropertyListKinds kinds_;
