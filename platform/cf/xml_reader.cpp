@@ -11,9 +11,9 @@
 // duplicate dictionary keys, makes the whole document fail.
 #include <array>
 #include <bit>
-#include <iterator>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "platform/cf/allocator_vector.hpp"
 #include "platform/cf/base64.hpp"
@@ -285,7 +285,7 @@ class XmlReader {
     return true;
   }
 
-  // Both "<!--" and "<?" have been seen at p_.
+  // The caller has seen "<!--" (or "<?" below) at p_.
   bool SkipComment() noexcept {
     p_ += 4;
     return SkipPast("-->", "unterminated comment");
