@@ -9,6 +9,7 @@
 #include "platform/base/heap_buffer.hpp"
 #include "sec/euid.h"
 #include "sec/read_and_dispatch_command.h"
+#include "sec/self_repair_mode.hpp"
 #include "unix/executable_path.h"
 #include "unix/full_transfer.h"
 
@@ -87,9 +88,6 @@ OSStatus RunNormalMode(int input, int output, bool started_as_root, HeldAuthoriz
   return ReadAndDispatchCommand(input, output, held->get(), command);
 }
 
-// The privileged copy that a relay starts; not in this build.
-OSStatus RunSelfRepairMode() { return kHelperToolInternalErr; }
-
 }  // namespace
 
 extern "C" OSStatus TolvanSecHelperToolMain(int input, int output, AuthorizationRef authorization,
@@ -108,6 +106,9 @@ extern "C" OSStatus TolvanSecHelperToolMain(int input, int output, Authorization
   status = ChooseMode(argc, argv, &mode);
   if (status != noErr) return status;
 
-  if (mode == Mode::kSelfRepair) return RunSelfRepairMode();
+  if (mode == Mode::kSelfRepair) {
+    return tolvan::RunSelfRepairMode(input, output, started_as_root, held.get(), command,
+                                     reinterpret_cast<const char *>(executable_path.data()));
+  }
   return RunNormalMode(input, output, started_as_root, &held, command);
 }

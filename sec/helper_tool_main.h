@@ -31,8 +31,12 @@ typedef OSStatus (*CommandProcedure)(AuthorizationRef authorization, CFDictionar
  *
  * Arguments: none (argc 1) is the normal mode: the input carries the 32-byte
  * authorization external form, then one request frame. Exactly
- * "--self-repair" (argc 2) is the self-repair mode, which this build does not
- * have yet: it returns kHelperToolInternalErr without reading or writing.
+ * "--self-repair" (argc 2) is the self-repair mode: it writes its process id
+ * as a 4-byte big-endian word to output; without root at the start or
+ * without a reference it then returns kHelperToolParamErr; otherwise it
+ * makes the running executable root-owned with mode 04555 (refusing a path
+ * that no longer names the running file) and only then serves the request
+ * (docs/self-repair.md).
  * Anything else returns kHelperToolParamErr without reading or writing.
  *
  * The effective user ID is lowered to the real one before anything is read.

@@ -1,5 +1,6 @@
 #include "sec/helper_tool_main.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -98,15 +99,18 @@ TEST(HelperToolMain, RefusesWrongArgumentsWithoutReadingOrWriting) {
             kHelperToolParamErr);
 }
 
-// The self-repair mode is not in this build: an internal failure, before
-// anything is read or written.
-TEST(HelperToolMain, SelfRepairModeIsRefusedAsAnInternalFailure) {
+// Without a reference from a privileged launch the self-repair mode names
+// its process to the relay and stops: nothing of the request is read.
+TEST(HelperToolMain, SelfRepairModeWithoutAReferenceWritesTheProcessIdWordAndReadsNothing) {
   auto sockets = MakeSocketPair();
   const char bytes[] = "anything";
   ASSERT_EQ(TolvanUNIXWrite(sockets.ours.get(), bytes, sizeof bytes, nullptr), 0);
-  EXPECT_EQ(RunDriver(sockets, {"tool", "--self-repair"}), kHelperToolInternalErr);
+  EXPECT_EQ(RunDriver(sockets, {"tool", "--self-repair"}), kHelperToolParamErr);
   EXPECT_EQ(BytesWaiting(sockets.theirs.get()), sizeof bytes);
-  EXPECT_EQ(BytesWaiting(sockets.ours.get()), 0u);
+  uint32_t word = 0;
+  ASSERT_EQ(BytesWaiting(sockets.ours.get()), sizeof word);
+  ASSERT_EQ(TolvanUNIXRead(sockets.ours.get(), &word, sizeof word, nullptr), 0);
+  EXPECT_EQ(static_cast<pid_t>(ntohl(word)), getpid());
 }
 
 TEST(HelperToolMain, AnExternalFormThatIsShortOrForgedEndsTheRun) {
