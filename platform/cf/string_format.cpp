@@ -21,7 +21,7 @@ namespace {
 // for gigabytes of padding.
 constexpr int kMaxField = 1 << 20;
 
-struct Spec {
+struct Directive {
   char text[64];  // the conversion spelled for snprintf, * resolved
   int length = 0;
   int width = -1;
@@ -86,39 +86,39 @@ class Formatter {
     return value;
   }
 
-  Spec Parse() {
-    Spec spec;
-    spec.Add('%');
+  Directive Parse() {
+    Directive directive;
+    directive.Add('%');
     for (UniChar c = Peek(); c == '-' || c == '+' || c == ' ' || c == '#' || c == '0' || c == '\'';
          c = Peek()) {
-      spec.left = spec.left || c == '-';
-      spec.Add(static_cast<char>(Next()));
+      directive.left = directive.left || c == '-';
+      directive.Add(static_cast<char>(Next()));
     }
     if (Peek() == '*') {
       Next();
-      spec.width = ReadStarArgument();
-      if (spec.width < 0) {
-        spec.left = true;
-        spec.Add('-');
-        spec.width = -spec.width;
+      directive.width = ReadStarArgument();
+      if (directive.width < 0) {
+        directive.left = true;
+        directive.Add('-');
+        directive.width = -directive.width;
       }
-      spec.AddNumber(spec.width);
+      directive.AddNumber(directive.width);
     } else if (Peek() >= '1' && Peek() <= '9') {
-      spec.width = ReadNumber();
-      spec.AddNumber(spec.width);
+      directive.width = ReadNumber();
+      directive.AddNumber(directive.width);
     }
     if (Peek() == '.') {
       Next();
       if (Peek() == '*') {
         Next();
-        spec.precision = ReadStarArgument();
+        directive.precision = ReadStarArgument();
       } else {
-        spec.precision = ReadNumber();
+        directive.precision = ReadNumber();
       }
       // A negative precision from * means none, as in printf.
-      if (spec.precision >= 0) {
-        spec.Add('.');
-        spec.AddNumber(spec.precision);
+      if (directive.precision >= 0) {
+        directive.Add('.');
+        directive.AddNumber(directive.precision);
       }
     }
     int modifier_length = 0;
@@ -126,27 +126,27 @@ class Formatter {
                              c == 't';
          c = Peek()) {
       if (modifier_length == 2) Fatal("CFStringCreateWithFormat", "bad length modifier");
-      spec.modifier[modifier_length++] = static_cast<char>(Next());
+      directive.modifier[modifier_length++] = static_cast<char>(Next());
     }
-    if (spec.modifier[0] == 'q') spec.modifier[0] = 'l', spec.modifier[1] = 'l';
-    for (char c : spec.modifier) {
-      if (c != 0) spec.Add(c);
+    if (directive.modifier[0] == 'q') directive.modifier[0] = 'l', directive.modifier[1] = 'l';
+    for (char c : directive.modifier) {
+      if (c != 0) directive.Add(c);
     }
     UniChar conversion = Next();
     if (conversion > 0x7F) Fatal("CFStringCreateWithFormat", "unknown conversion");
-    spec.conversion = static_cast<char>(conversion);
-    spec.Add(spec.conversion);
-    return spec;
+    directive.conversion = static_cast<char>(conversion);
+    directive.Add(directive.conversion);
+    return directive;
   }
 
-  bool Modifier(const Spec &spec, const char *want) const {
-    return spec.modifier[0] == want[0] && spec.modifier[1] == (want[0] != 0 ? want[1] : 0);
+  bool Modifier(const Directive &directive, const char *want) const {
+    return directive.modifier[0] == want[0] && directive.modifier[1] == (want[0] != 0 ? want[1] : 0);
   }
 
   template <typename T>
-  void Print(const Spec &spec, T value) {
+  void Print(const Directive &directive, T value) {
     char small[256];
-    int needed = std::snprintf(small, sizeof small, spec.text, value);
+    int needed = std::snprintf(small, sizeof small, directive.text, value);
     if (needed < 0) {
       out_.AppendUTF8Lossy("\xEF\xBF\xBD", 3);  // the C library could not convert it
       return;
@@ -160,58 +160,58 @@ class Formatter {
       out_.Fail();
       return;
     }
-    std::snprintf(reinterpret_cast<char *>(large.data()), large.size(), spec.text, value);
+    std::snprintf(reinterpret_cast<char *>(large.data()), large.size(), directive.text, value);
     out_.AppendUTF8Lossy(reinterpret_cast<const char *>(large.data()), needed);
   }
 
-  void PrintSigned(const Spec &spec) {
-    if (Modifier(spec, "ll")) return Print(spec, va_arg(*args_, long long));
-    if (Modifier(spec, "l")) return Print(spec, va_arg(*args_, long));
-    if (Modifier(spec, "z")) return Print(spec, va_arg(*args_, ssize_t));
-    if (Modifier(spec, "j")) return Print(spec, va_arg(*args_, intmax_t));
-    if (Modifier(spec, "t")) return Print(spec, va_arg(*args_, ptrdiff_t));
-    if (spec.modifier[0] == 'L') Fatal("CFStringCreateWithFormat", "bad length modifier");
-    Print(spec, va_arg(*args_, int));  // also hh and h, promoted to int
+  void PrintSigned(const Directive &directive) {
+    if (Modifier(directive, "ll")) return Print(directive, va_arg(*args_, long long));
+    if (Modifier(directive, "l")) return Print(directive, va_arg(*args_, long));
+    if (Modifier(directive, "z")) return Print(directive, va_arg(*args_, ssize_t));
+    if (Modifier(directive, "j")) return Print(directive, va_arg(*args_, intmax_t));
+    if (Modifier(directive, "t")) return Print(directive, va_arg(*args_, ptrdiff_t));
+    if (directive.modifier[0] == 'L') Fatal("CFStringCreateWithFormat", "bad length modifier");
+    Print(directive, va_arg(*args_, int));  // also hh and h, promoted to int
   }
 
-  void PrintUnsigned(const Spec &spec) {
-    if (Modifier(spec, "ll")) return Print(spec, va_arg(*args_, unsigned long long));
-    if (Modifier(spec, "l")) return Print(spec, va_arg(*args_, unsigned long));
-    if (Modifier(spec, "z")) return Print(spec, va_arg(*args_, size_t));
-    if (Modifier(spec, "j")) return Print(spec, va_arg(*args_, uintmax_t));
-    if (Modifier(spec, "t")) return Print(spec, va_arg(*args_, ptrdiff_t));
-    if (spec.modifier[0] == 'L') Fatal("CFStringCreateWithFormat", "bad length modifier");
-    Print(spec, va_arg(*args_, unsigned int));
+  void PrintUnsigned(const Directive &directive) {
+    if (Modifier(directive, "ll")) return Print(directive, va_arg(*args_, unsigned long long));
+    if (Modifier(directive, "l")) return Print(directive, va_arg(*args_, unsigned long));
+    if (Modifier(directive, "z")) return Print(directive, va_arg(*args_, size_t));
+    if (Modifier(directive, "j")) return Print(directive, va_arg(*args_, uintmax_t));
+    if (Modifier(directive, "t")) return Print(directive, va_arg(*args_, ptrdiff_t));
+    if (directive.modifier[0] == 'L') Fatal("CFStringCreateWithFormat", "bad length modifier");
+    Print(directive, va_arg(*args_, unsigned int));
   }
 
   // Our own conversions pad with spaces to the width, as %s would.
-  void AppendPadded(const Spec &spec, StringView text) {
-    if (spec.precision >= 0 && text.length > spec.precision) text = text.sub(0, spec.precision);
+  void AppendPadded(const Directive &directive, StringView text) {
+    if (directive.precision >= 0 && text.length > directive.precision) text = text.sub(0, directive.precision);
     static const unsigned char kSpace[1] = {' '};
-    CFIndex padding = spec.width > text.length ? spec.width - text.length : 0;
-    if (!spec.left) {
+    CFIndex padding = directive.width > text.length ? directive.width - text.length : 0;
+    if (!directive.left) {
       for (CFIndex i = 0; i < padding; ++i) out_.AppendLatin1(kSpace, 1);
     }
     out_.AppendView(text);
-    if (spec.left) {
+    if (directive.left) {
       for (CFIndex i = 0; i < padding; ++i) out_.AppendLatin1(kSpace, 1);
     }
   }
 
-  void AppendObject(const Spec &spec) {
+  void AppendObject(const Directive &directive) {
     CFTypeRef object = va_arg(*args_, CFTypeRef);
     if (object == nullptr) {
       StringBuilder null_text(kCFAllocatorSystemDefault);
       null_text.AppendASCII("(null)");
-      return AppendPadded(spec, null_text.view());
+      return AppendPadded(directive, null_text.view());
     }
     if (CFGetTypeID(object) == kStringTypeID) {
-      return AppendPadded(spec, ViewOf(static_cast<CFStringRef>(object), "CFStringCreateWithFormat"));
+      return AppendPadded(directive, ViewOf(static_cast<CFStringRef>(object), "CFStringCreateWithFormat"));
     }
     StringBuilder description(kCFAllocatorSystemDefault);
     DescribeInto(object, description, 0);
     if (description.failed()) out_.Fail();
-    AppendPadded(spec, description.view());
+    AppendPadded(directive, description.view());
   }
 
   void AppendCodePoint(StringBuilder &text, uint32_t code) {
@@ -225,20 +225,20 @@ class Formatter {
     }
   }
 
-  void AppendWide(const Spec &spec) {
+  void AppendWide(const Directive &directive) {
     StringBuilder text(kCFAllocatorSystemDefault);
-    if (spec.conversion == 'C') {
+    if (directive.conversion == 'C') {
       auto unit = static_cast<UniChar>(va_arg(*args_, int));
       text.AppendUnits(&unit, 1);
-    } else if (spec.conversion == 'c') {
+    } else if (directive.conversion == 'c') {
       AppendCodePoint(text, static_cast<uint32_t>(va_arg(*args_, wint_t)));
-    } else if (spec.conversion == 'S') {
+    } else if (directive.conversion == 'S') {
       const UniChar *units = va_arg(*args_, const UniChar *);
       if (units == nullptr) {
         text.AppendASCII("(null)");
       } else {
         CFIndex count = 0;
-        while (units[count] != 0 && (spec.precision < 0 || count < spec.precision)) ++count;
+        while (units[count] != 0 && (directive.precision < 0 || count < directive.precision)) ++count;
         text.AppendUnits(units, count);
       }
     } else {  // %ls
@@ -246,33 +246,33 @@ class Formatter {
       if (wide == nullptr) {
         text.AppendASCII("(null)");
       } else {
-        for (CFIndex i = 0; wide[i] != 0 && (spec.precision < 0 || i < spec.precision); ++i) {
+        for (CFIndex i = 0; wide[i] != 0 && (directive.precision < 0 || i < directive.precision); ++i) {
           AppendCodePoint(text, static_cast<uint32_t>(wide[i]));
         }
       }
     }
     if (text.failed()) out_.Fail();
-    AppendPadded(spec, text.view());
+    AppendPadded(directive, text.view());
   }
 
-  void Convert(const Spec &spec) {
-    switch (spec.conversion) {
+  void Convert(const Directive &directive) {
+    switch (directive.conversion) {
       case '%': out_.AppendASCII("%"); return;
-      case '@': return AppendObject(spec);
+      case '@': return AppendObject(directive);
       case 'd':
-      case 'i': return PrintSigned(spec);
+      case 'i': return PrintSigned(directive);
       case 'u':
       case 'o':
       case 'x':
-      case 'X': return PrintUnsigned(spec);
+      case 'X': return PrintUnsigned(directive);
       case 'C':
-      case 'S': return AppendWide(spec);
+      case 'S': return AppendWide(directive);
       case 'c':
-        if (Modifier(spec, "l")) return AppendWide(spec);
-        return Print(spec, va_arg(*args_, int));
+        if (Modifier(directive, "l")) return AppendWide(directive);
+        return Print(directive, va_arg(*args_, int));
       case 's':
-        if (Modifier(spec, "l")) return AppendWide(spec);
-        return Print(spec, va_arg(*args_, const char *));
+        if (Modifier(directive, "l")) return AppendWide(directive);
+        return Print(directive, va_arg(*args_, const char *));
       case 'f':
       case 'F':
       case 'e':
@@ -281,9 +281,9 @@ class Formatter {
       case 'G':
       case 'a':
       case 'A':
-        if (spec.modifier[0] == 'L') return Print(spec, va_arg(*args_, long double));
-        return Print(spec, va_arg(*args_, double));
-      case 'p': return Print(spec, va_arg(*args_, void *));
+        if (directive.modifier[0] == 'L') return Print(directive, va_arg(*args_, long double));
+        return Print(directive, va_arg(*args_, double));
+      case 'p': return Print(directive, va_arg(*args_, void *));
       case 'n': Fatal("CFStringCreateWithFormat", "%n is not supported");
       default: Fatal("CFStringCreateWithFormat", "unknown conversion");
     }
