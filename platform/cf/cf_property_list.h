@@ -39,6 +39,12 @@ CFPropertyListRef CFPropertyListCreateFromXMLData(CFAllocatorRef allocator, CFDa
                                                   CFOptionFlags mutabilityOption,
                                                   CFStringRef *errorString);
 
+/* True when an errorString from CFPropertyListCreateFromXMLData says the
+ * reader ran short of memory rather than found the document malformed. A
+ * null errorString (not even the explanation could be made) counts as out of
+ * memory. Lets a caller keep a good file instead of treating it as corrupt. */
+Boolean TolvanPropertyListErrorIsOutOfMemory(CFStringRef errorString);
+
 /* A deep copy with the given mutability; null when the object is not a
  * property list or memory runs out. */
 CFPropertyListRef CFPropertyListCreateDeepCopy(CFAllocatorRef allocator,

@@ -25,6 +25,11 @@
 namespace tolvan {
 namespace {
 
+// The one reason that says "not malformed, only short of memory": callers
+// that must not mistake a good document for a bad one ask for it through
+// TolvanPropertyListErrorIsOutOfMemory.
+constexpr char kOutOfMemoryReason[] = "out of memory";
+
 enum class Element : uint8_t {
   kPlist,
   kDict,
@@ -211,7 +216,7 @@ class XmlReader {
     if (error_ == nullptr) error_ = why;
     return false;
   }
-  bool OutOfMemory() noexcept { return Fail("out of memory"); }
+  bool OutOfMemory() noexcept { return Fail(kOutOfMemoryReason); }
 
   // ---- scanning ----------------------------------------------------------
 
@@ -842,4 +847,12 @@ extern "C" CFPropertyListRef CFPropertyListCreateFromXMLData(CFAllocatorRef allo
   CFPropertyListRef result = reader.Parse();
   if (result == nullptr && errorString != nullptr) *errorString = reader.CopyErrorDescription();
   return result;
+}
+
+extern "C" Boolean TolvanPropertyListErrorIsOutOfMemory(CFStringRef errorString) {
+  // No explanation at all means even it could not be allocated.
+  if (errorString == nullptr) return true;
+  char text[256];
+  if (!CFStringGetCString(errorString, text, sizeof text, kCFStringEncodingUTF8)) return false;
+  return std::strstr(text, tolvan::kOutOfMemoryReason) != nullptr;
 }

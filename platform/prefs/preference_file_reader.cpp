@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/base/heap_buffer.hpp"
 #include "platform/cf/cf_data.h"
@@ -22,17 +21,6 @@ FileState Fail(int *error, int value) {
   return FileState::kFailed;
 }
 
-// The reader says why it refused a document; running out of memory is one
-// of its reasons. Taking that (or a failure without any explanation) for a
-// corrupt file would make a saver under a tight memory limit move good
-// preferences aside, so it is a failure of the save instead.
-bool IsOutOfMemory(CFStringRef explanation) {
-  if (explanation == nullptr) return true;
-  char text[256];
-  if (!CFStringGetCString(explanation, text, sizeof text, kCFStringEncodingUTF8)) return false;
-  return std::strstr(text, "out of memory") != nullptr;
-}
-
 FileState ParseDictionary(const HeapBuffer &bytes, CFRef<CFDictionaryRef> *dictionary,
                           int *error) {
   auto data = CFRef<CFDataRef>::Adopt(CFDataCreateWithBytesNoCopy(
@@ -41,7 +29,12 @@ FileState ParseDictionary(const HeapBuffer &bytes, CFRef<CFDictionaryRef> *dicti
   CFRef<CFStringRef> explanation;
   auto list = CFRef<CFPropertyListRef>::Adopt(CFPropertyListCreateFromXMLData(
       kCFAllocatorDefault, data.get(), kCFPropertyListImmutable, explanation.out()));
-  if (!list) return IsOutOfMemory(explanation.get()) ? Fail(error, ENOMEM) : FileState::kCorrupt;
+  // Taking a reader that ran short of memory for a corrupt file would make a
+  // saver under a tight memory limit move good preferences aside.
+  if (!list) {
+    return TolvanPropertyListErrorIsOutOfMemory(explanation.get()) ? Fail(error, ENOMEM)
+                                                                    : FileState::kCorrupt;
+  }
   if (CFGetTypeID(list.get()) != CFDictionaryGetTypeID()) return FileState::kCorrupt;
   dictionary->reset(static_cast<CFDictionaryRef>(list.release()));
   return FileState::kValid;
