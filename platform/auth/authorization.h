@@ -38,6 +38,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include "platform/base/tolvan_status.h"
 
@@ -142,9 +143,33 @@ OSStatus AuthorizationMakeExternalForm(AuthorizationRef authorization,
 OSStatus AuthorizationCreateFromExternalForm(const AuthorizationExternalForm *extForm,
                                              AuthorizationRef *authorization);
 
+/* Runs pathToTool as root through the platform's set-user-ID trampoline
+ * (<system root>/usr/libexec/tolvan/tolvan-authexec), which judges
+ * kAuthorizationRightExecute for the real user itself, with interaction, and
+ * only then executes the program (opened without following links; it must
+ * be a regular file) with argv[0] the path and then arguments (a
+ * null-terminated list; null means none). The program runs with the
+ * caller's real user id and effective user id 0, its standard input and
+ * output being *communicationsPipe, a stream open for reading and writing;
+ * the caller closes it with fclose and reaps the program with waitpid (its
+ * process id is the first child the call started). options must be
+ * kAuthorizationFlagDefaults.
+ * Results: 0; -60002 bad reference; -60004 null path or stream pointer;
+ * -60011 unknown options; -60005 denied; -60006 cancelled; -60031 the path
+ * is not absolute, or names no regular file the trampoline can execute;
+ * -60008 the trampoline is missing or not set-user-ID root; an errno value
+ * when the launch itself fails. On failure no program runs and
+ * *communicationsPipe is null. */
+OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, const char *pathToTool,
+                                            AuthorizationFlags options, char *const *arguments,
+                                            FILE **communicationsPipe);
+
 /* The reference a privileged launch handed to this program, in
- * *authorization. For now no launch hands one over: the result is always
- * -60002 with *authorization set to null (-60004 for a null out-pointer). */
+ * *authorization: a reference only when this very process was started by
+ * AuthorizationExecuteWithPrivileges (the trampoline left a root-only
+ * record naming this process, its start time and its executable; the record
+ * is used up). Otherwise -60002 with *authorization null; -60004 for a null
+ * out-pointer. */
 OSStatus AuthorizationCopyPrivilegedReference(AuthorizationRef *authorization,
                                               AuthorizationFlags flags);
 

@@ -52,7 +52,10 @@ enum {
   kSystemDomain = -32766,
   kLocalDomain = -32765,
   kNetworkDomain = -32764,
-  kUserDomain = -32763
+  kUserDomain = -32763,
+  /* The volume a program's own frameworks live on: resolves as the system
+   * domain. */
+  kOnAppropriateDisk = -32767
 };
 
 enum {
