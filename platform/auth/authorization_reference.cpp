@@ -1,10 +1,17 @@
 // Making, externalizing and freeing references.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <new>
 
 #include "platform/auth/authorization.h"
 #include "platform/auth/authorization_reference.hpp"
 #include "platform/auth/external_form.hpp"
+#include "platform/auth/launch_record_store.hpp"
+#include "platform/auth/process_identity.hpp"
 #include "platform/auth/rights_judgement.hpp"
+#include "platform/auth/root_privilege.hpp"
+#include "platform/auth/trusted_path.hpp"
 
 using tolvan::auth::FormContents;
 using tolvan::auth::IsReference;
@@ -29,6 +36,32 @@ void DeleteReference(AuthorizationRef reference) noexcept {
 bool AsksForRightsNow(const AuthorizationRights *rights, AuthorizationFlags flags) {
   return rights != nullptr && rights->count > 0 &&
          (flags & (kAuthorizationFlagExtendRights | kAuthorizationFlagPreAuthorize)) != 0;
+}
+
+// The record a privileged launch of this very process would have left: this
+// pid, start time and real user, and the file the kernel says is running.
+bool DescribeThisLaunch(tolvan::auth::LaunchRecord *out) {
+  tolvan::auth::ProcStat self;
+  struct stat executable;
+  if (!tolvan::auth::ReadSelfStat(&self) || ::stat("/proc/self/exe", &executable) != 0) {
+    return false;
+  }
+  out->pid = self.pid;
+  out->uid = ::getuid();
+  out->startTime = self.startTime;
+  out->device = executable.st_dev;
+  out->inode = executable.st_ino;
+  return true;
+}
+
+bool TakeRecordAsRoot(pid_t pid, tolvan::auth::LaunchRecord *record) {
+  bool taken = false;
+  bool ran = tolvan::auth::AsRoot([&] {
+    int error = 0;
+    tolvan::UniqueFd root = tolvan::auth::OpenSystemRoot(&error);
+    taken = root && tolvan::auth::TakeLaunchRecord(root.get(), pid, record);
+  });
+  return ran && taken;
 }
 
 }  // namespace
@@ -86,9 +119,20 @@ extern "C" OSStatus AuthorizationCreateFromExternalForm(const AuthorizationExter
 }
 
 extern "C" OSStatus AuthorizationCopyPrivilegedReference(AuthorizationRef *authorization,
-                                                         AuthorizationFlags flags) {
+                                                         AuthorizationFlags) {
   if (authorization == nullptr) return errAuthorizationInvalidPointer;
-  // No privileged launch hands a reference over yet.
   *authorization = nullptr;
-  return errAuthorizationInvalidRef;
+  tolvan::auth::LaunchRecord expected;
+  tolvan::auth::LaunchRecord record;
+  // A stale record of a dead process that had this pid names another start
+  // time; one left for another program that this process exec'd into names
+  // another file.
+  if (!tolvan::auth::RootIsAtHand() || !DescribeThisLaunch(&expected) ||
+      !TakeRecordAsRoot(expected.pid, &record) || !tolvan::auth::SameLaunch(record, expected)) {
+    return errAuthorizationInvalidRef;
+  }
+  return AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, authorization) ==
+                 errAuthorizationSuccess
+             ? errAuthorizationSuccess
+             : errAuthorizationInvalidRef;
 }

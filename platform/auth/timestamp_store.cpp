@@ -24,34 +24,6 @@ struct RecordFile {
   size_t count = 0;
 };
 
-// The folder chain run/tolvan/timestamps. Made on the way when create is
-// set; otherwise a missing part means there are no records.
-UniqueFd OpenTimestampFolder(int root, bool create) {
-  struct Step {
-    const char *name;
-    mode_t mode;
-    mode_t forbidden;
-  };
-  constexpr Step kSteps[] = {
-      {"run", 0755, kWritableByOthers},
-      {"tolvan", 0755, kWritableByOthers},
-      {"timestamps", 0700, kPrivate},
-  };
-  UniqueFd current;
-  int folder = root;
-  for (const Step &step : kSteps) {
-    int error = 0;
-    UniqueFd next = create ? OpenOrMakeTrustedFolder(folder, step.name, step.mode, step.forbidden,
-                                                     &error)
-                           : OpenTrusted(folder, step.name, EntryKind::kFolder, 0, step.forbidden,
-                                         &error);
-    if (!next) return next;
-    current = std::move(next);
-    folder = current.get();
-  }
-  return current;
-}
-
 void FileName(uid_t uid, char (&name)[16]) {
   std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(uid));
 }
@@ -60,11 +32,11 @@ void FileName(uid_t uid, char (&name)[16]) {
 // length is not a whole number of records, or too long, is read as empty
 // and, when writable, emptied.
 bool OpenRecordFile(int root, uid_t uid, bool forWriting, RecordFile *file) {
-  UniqueFd folder = OpenTimestampFolder(root, forWriting);
+  int error = 0;
+  UniqueFd folder = OpenRecordFolder(root, "timestamps", forWriting, &error);
   if (!folder) return false;
   char name[16];
   FileName(uid, name);
-  int error = 0;
   int flags = forWriting ? O_RDWR | O_CREAT : O_RDONLY;
   file->fd = OpenTrusted(folder.get(), name, EntryKind::kFile, flags, kPrivate, &error);
   if (!file->fd) return false;

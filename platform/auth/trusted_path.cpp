@@ -96,6 +96,30 @@ UniqueFd OpenOrMakeTrustedFolder(int folder, const char *name, mode_t mode,
   return OpenTrusted(folder, name, EntryKind::kFolder, 0, forbiddenModeBits, error);
 }
 
+UniqueFd OpenRecordFolder(int root, const char *name, bool create, int *error) noexcept {
+  struct Step {
+    const char *name;
+    mode_t mode;
+    mode_t forbidden;
+  };
+  const Step steps[] = {
+      {"run", 0755, kWritableByOthers},
+      {"tolvan", 0755, kWritableByOthers},
+      {name, 0700, 077},
+  };
+  UniqueFd current;
+  int folder = root;
+  for (const Step &step : steps) {
+    UniqueFd next =
+        create ? OpenOrMakeTrustedFolder(folder, step.name, step.mode, step.forbidden, error)
+               : OpenTrusted(folder, step.name, EntryKind::kFolder, 0, step.forbidden, error);
+    if (!next) return next;
+    current = std::move(next);
+    folder = current.get();
+  }
+  return current;
+}
+
 std::string SystemPath(const char *relativePath) {
   std::string path = TOLVAN_SYSTEM_ROOT;
   if (path.empty() || path.back() != '/') path += '/';

@@ -38,6 +38,13 @@ constexpr mode_t kWritableByOthers = 022;
 [[nodiscard]] UniqueFd OpenOrMakeTrustedFolder(int folder, const char *name, mode_t mode,
                                                mode_t forbiddenModeBits, int *error) noexcept;
 
+// Opens <root>/run/tolvan/<name>, the root-only (0700) folder of one kind
+// of record, with run and tolvan root's and writable by no one else. With
+// create, missing folders are made on the way; otherwise a missing part
+// means there are no records (invalid result, *error ENOENT).
+[[nodiscard]] UniqueFd OpenRecordFolder(int root, const char *name, bool create,
+                                        int *error) noexcept;
+
 // The system root joined with relativePath, for interfaces that take a path.
 [[nodiscard]] std::string SystemPath(const char *relativePath);
 

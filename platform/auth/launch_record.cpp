@@ -1,0 +1,73 @@
+// Layout (native byte order: written and read on the same machine):
+//   0  magic "TvLr"        8  pid (u32)        16 start time (u64, ticks)
+//   4  version (u16) = 1  12  real uid (u32)   24 device (u64)
+//   6  reserved (u16) = 0                      32 inode (u64)
+#include "platform/auth/launch_record.hpp"
+
+#include <cstring>
+
+namespace tolvan::auth {
+namespace {
+
+constexpr unsigned char kMagic[4] = {'T', 'v', 'L', 'r'};
+constexpr uint16_t kVersion = 1;
+
+constexpr size_t kVersionOffset = 4;
+constexpr size_t kReservedOffset = 6;
+constexpr size_t kPidOffset = 8;
+constexpr size_t kUidOffset = 12;
+constexpr size_t kStartTimeOffset = 16;
+constexpr size_t kDeviceOffset = 24;
+constexpr size_t kInodeOffset = 32;
+static_assert(kInodeOffset + sizeof(uint64_t) == kLaunchRecordSize);
+
+template <typename Value>
+void Put(unsigned char *bytes, size_t offset, Value value) {
+  std::memcpy(bytes + offset, &value, sizeof value);
+}
+
+template <typename Value>
+Value Get(const unsigned char *bytes, size_t offset) {
+  Value value;
+  std::memcpy(&value, bytes + offset, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+void EncodeLaunchRecord(const LaunchRecord &record,
+                        unsigned char bytes[kLaunchRecordSize]) noexcept {
+  std::memcpy(bytes, kMagic, sizeof kMagic);
+  Put<uint16_t>(bytes, kVersionOffset, kVersion);
+  Put<uint16_t>(bytes, kReservedOffset, 0);
+  Put<uint32_t>(bytes, kPidOffset, static_cast<uint32_t>(record.pid));
+  Put<uint32_t>(bytes, kUidOffset, static_cast<uint32_t>(record.uid));
+  Put<uint64_t>(bytes, kStartTimeOffset, record.startTime);
+  Put<uint64_t>(bytes, kDeviceOffset, record.device);
+  Put<uint64_t>(bytes, kInodeOffset, record.inode);
+}
+
+bool DecodeLaunchRecord(const unsigned char *bytes, size_t length, LaunchRecord *out) noexcept {
+  if (length != kLaunchRecordSize) return false;
+  if (std::memcmp(bytes, kMagic, sizeof kMagic) != 0) return false;
+  if (Get<uint16_t>(bytes, kVersionOffset) != kVersion) return false;
+  if (Get<uint16_t>(bytes, kReservedOffset) != 0) return false;
+  uint32_t pid = Get<uint32_t>(bytes, kPidOffset);
+  if (pid == 0 || pid > static_cast<uint32_t>(INT32_MAX)) return false;
+  LaunchRecord decoded;
+  decoded.pid = static_cast<pid_t>(pid);
+  decoded.uid = static_cast<uid_t>(Get<uint32_t>(bytes, kUidOffset));
+  decoded.startTime = Get<uint64_t>(bytes, kStartTimeOffset);
+  decoded.device = Get<uint64_t>(bytes, kDeviceOffset);
+  decoded.inode = Get<uint64_t>(bytes, kInodeOffset);
+  *out = decoded;
+  return true;
+}
+
+bool SameLaunch(const LaunchRecord &record, const LaunchRecord &expected) noexcept {
+  return record.pid == expected.pid && record.uid == expected.uid &&
+         record.startTime == expected.startTime && record.device == expected.device &&
+         record.inode == expected.inode;
+}
+
+}  // namespace tolvan::auth
