@@ -6,6 +6,7 @@
 // program launched is a probe that reports how it was started.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -376,6 +377,46 @@ TEST_F(PrivilegedLaunch, ATrampolineThatIsNotSetUserIDRootLaunchesNothing) {
   ASSERT_FALSE(InstallTrampoline().empty());
   EXPECT_EQ(library.status, errAuthorizationInternal) << library.failure;
   EXPECT_TRUE(library.All("pid").empty());
+}
+
+// The process-count limit counts every process and thread of the user; a
+// busy desktop can be at the helper tool's low soft limit. The launch and
+// the agent still get their one process each.
+TEST_F(PrivilegedLaunch, AProcessLimitThatIsUsedUpRefusesNeitherTheLaunchNorTheAgent) {
+  auto useUpProcessLimit = [] {
+    struct rlimit limit;
+    getrlimit(RLIMIT_NPROC, &limit);
+    limit.rlim_cur = 1;
+    if (setrlimit(RLIMIT_NPROC, &limit) != 0) return false;
+    pid_t pid = fork();
+    if (pid == 0) _exit(0);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+    return pid < 0;
+  };
+  Launch launch = RunAs(admin_, [&] {
+    if (!useUpProcessLimit()) return std::string("status=-6\n");
+    return LaunchThroughLibrary(probe_, {});
+  });
+  EXPECT_EQ(launch.status, 0) << launch.failure;
+  EXPECT_EQ(launch.exitCode, 0);
+
+  ChildOutcome judged = RunInChild(
+      [&] {
+        setsid();
+        if (!BecomeUser(admin_, true)) return std::string("cannot become the user");
+        if (!useUpProcessLimit()) return std::string("the limit did not bite");
+        AuthorizationRef reference = nullptr;
+        AuthorizationItem item = {kAuthorizationRightExecute, 0, nullptr, 0};
+        AuthorizationRights rights = {1, &item};
+        OSStatus status = AuthorizationCreate(
+            &rights, nullptr, kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights,
+            &reference);
+        AuthorizationFree(reference, kAuthorizationFlagDefaults);
+        return status == 0 ? std::string() : "status " + std::to_string(status);
+      },
+      kTimeoutSeconds, [] {});
+  EXPECT_TRUE(judged.finished) << judged.failure;
+  EXPECT_EQ(judged.report, "");
 }
 
 // Run by root itself, but not through the trampoline: no record, no
