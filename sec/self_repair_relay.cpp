@@ -113,8 +113,11 @@ OSStatus RelayThroughPrivilegedCopy(int input, int output, FILE *link) noexcept 
   const OSStatus waitError = WaitForCopy(end.copy, &waitStatus);
   if (end.status == noErr) return waitError == noErr ? DecodeWaitStatus(waitStatus) : waitError;
   if (end.copyLeftEarly) {
-    // No status is decoded that no wait has filled.
-    return waitError == noErr ? DecodeWaitStatus(waitStatus) : kHelperToolInternalErr;
+    // No status is decoded that no wait has filled. A copy that left the
+    // exchange unfinished has not served the request, whatever it says.
+    const OSStatus outcome =
+        waitError == noErr ? DecodeWaitStatus(waitStatus) : kHelperToolInternalErr;
+    return outcome == noErr ? kHelperToolInternalErr : outcome;
   }
   return end.status;
 }

@@ -31,8 +31,9 @@ namespace tolvan {
 // - the exchange went through: the copy's outcome from its wait status
 //   (0 or 5361 to 5364; 5364 for a signal or an exit code above 4), or the
 //   errno of the wait when it failed;
-// - the copy closed the link early (EPIPE on the link): the copy's outcome,
-//   or 5364 when it cannot be waited for;
+// - the copy closed the link early (EPIPE, or ECONNRESET, on the link): the
+//   copy's outcome; 5364 when it cannot be waited for, or when it exited
+//   with 0 although the request was never served;
 // - any other failure, a failure to write the reply to output included
 //   (EPIPE there means the application has gone, not the copy): that status.
 [[nodiscard]] OSStatus RelayThroughPrivilegedCopy(int input, int output, FILE *link) noexcept;

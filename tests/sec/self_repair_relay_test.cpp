@@ -168,6 +168,9 @@ TEST(RelayThroughPrivilegedCopy, ReportsTheCopysOwnOutcome) {
        false},
       {"killed before reading the request", WriteProcessIdWord, 0, true, kHelperToolInternalErr,
        false},
+      // Success without having served the request is no success.
+      {"exit 0 before reading the request", WriteProcessIdWord, 0, false,
+       kHelperToolInternalErr, false},
       {"exit 3 before the process-id word", [](int) {}, 3, false, kHelperToolCancelledErr, false},
       {"exit 2 within the process-id word", WriteHalfAWord, 2, false, kHelperToolDeniedErr, false},
       {"killed within the process-id word", WriteHalfAWord, 0, true, kHelperToolInternalErr, false},
