@@ -254,6 +254,11 @@ TEST_F(PrivilegedLaunch, RefusalsComeBackAsTheStatusAndNothingRuns) {
   unlink(fifo.c_str());
   ASSERT_EQ(symlink(probe_.c_str(), link.c_str()), 0);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  const std::string unexecutable =
+      InstallRootOwnedCopy(TOLVAN_LAUNCH_PROBE_PATH, "tolvan-launch-probe-test-0644", 0644);
+  ASSERT_FALSE(unexecutable.empty());
+  const std::string script = folder + "/script";
+  ASSERT_TRUE(WriteRootOwnedFile(script, "#!/bin/sh\ntouch \"$2\"\n", 0755));
   struct Case {
     const char *name;
     const ThrowawayUser *user;
@@ -270,6 +275,9 @@ TEST_F(PrivilegedLaunch, RefusalsComeBackAsTheStatusAndNothingRuns) {
       {"missing file", &admin_, granting_agent_, folder + "/missing",
        errAuthorizationToolExecuteFailure},
       {"named pipe", &admin_, granting_agent_, fifo, errAuthorizationToolExecuteFailure},
+      {"no execute bit", &admin_, granting_agent_, unexecutable,
+       errAuthorizationToolExecuteFailure},
+      {"a script", &admin_, granting_agent_, script, errAuthorizationToolExecuteFailure},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -283,8 +291,7 @@ TEST_F(PrivilegedLaunch, RefusalsComeBackAsTheStatusAndNothingRuns) {
     EXPECT_NE(access(mark.c_str(), F_OK), 0) << "the program ran";
     unlink(mark.c_str());
   }
-  unlink(link.c_str());
-  unlink(fifo.c_str());
+  for (const std::string &path : {link, fifo, script, unexecutable}) unlink(path.c_str());
   rmdir(folder.c_str());
 }
 

@@ -119,6 +119,13 @@ class PrivilegedReferenceFromRecord : public ::testing::Test {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "needs root: writes the root-only launch records";
+    // Made the way the store makes them, before a planted file's folders
+    // could be made any other way.
+    ASSERT_TRUE(test::MakeRootOwnedFolders(TOLVAN_SYSTEM_ROOT));
+    int error = 0;
+    UniqueFd root = OpenSystemRoot(&error);
+    ASSERT_TRUE(root);
+    ASSERT_TRUE(OpenRecordFolder(root.get(), "launches", true, &error));
   }
   void TearDown() override { unlink(RecordPath(getpid()).c_str()); }
 };

@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -91,12 +92,26 @@ OSStatus JudgeCaller() {
   return tolvan::auth::JudgeAdminRight(kAuthorizationFlagInteractionAllowed);
 }
 
+// What the kernel will run from an open descriptor: an ELF image with an
+// execute bit on a volume that allows execution. A script would need its
+// path again (the interpreter opens it by name), so it is refused here,
+// before the caller is told the program runs.
+bool IsExecutableImage(int fd, const struct stat &info) {
+  static constexpr unsigned char kElfMagic[4] = {0x7f, 'E', 'L', 'F'};
+  unsigned char magic[sizeof kElfMagic];
+  struct statvfs volume;
+  return S_ISREG(info.st_mode) && (info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0 &&
+         ::fstatvfs(fd, &volume) == 0 && (volume.f_flag & ST_NOEXEC) == 0 &&
+         ::pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
+         std::memcmp(magic, kElfMagic, sizeof magic) == 0;
+}
+
 // Opened as the real user, so only what that user may read can be named;
 // O_NONBLOCK keeps a FIFO from holding the trampoline.
 OSStatus OpenProgram(const char *path, UniqueFd *out, struct stat *info) {
   if (path[0] != '/') return errAuthorizationToolExecuteFailure;
   UniqueFd program(::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!program || ::fstat(program.get(), info) != 0 || !S_ISREG(info->st_mode)) {
+  if (!program || ::fstat(program.get(), info) != 0 || !IsExecutableImage(program.get(), *info)) {
     return errAuthorizationToolExecuteFailure;
   }
   *out = std::move(program);
