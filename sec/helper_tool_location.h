@@ -42,11 +42,16 @@ typedef enum {
   kTolvanHelperToolCopyNotOwnedByRoot,
   kTolvanHelperToolCopyWrongMode,
   kTolvanHelperToolCopyWrongSize,
-  kTolvanHelperToolCopyWrongTime
+  kTolvanHelperToolCopyWrongTime,
+  /* Others may rename or replace files in the copy's folder. */
+  kTolvanHelperToolCopyUnsafeFolder,
+  /* The copy's volume is mounted nosuid or keeps no owners of its own. */
+  kTolvanHelperToolCopyNoSetUID
 } TolvanHelperToolCopyVerdict;
 
-/* The verdict for the file at toolURL against the template. Results: 0;
- * -4960 when a URL has no path; errno of stat of the template. */
+/* The verdict for the file at toolURL against the template. A symbolic
+ * link is never a valid copy. Results: 0; -50 for a null argument; -4960
+ * when a URL has no path; errno of stat of the template. */
 OSStatus TolvanSecCheckHelperToolCopy(CFURLRef templateTool, CFURLRef toolURL,
                                       TolvanHelperToolCopyVerdict *verdict);
 
