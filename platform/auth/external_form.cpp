@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/auth/native_fields.hpp"
 #include "platform/auth/process_identity.hpp"
 
 namespace tolvan::auth {
@@ -28,14 +29,12 @@ static_assert(kNonceOffset + kFormNonceLength == kAuthorizationExternalFormLengt
 
 template <typename Value>
 void Put(AuthorizationExternalForm *form, size_t offset, Value value) {
-  std::memcpy(form->bytes + offset, &value, sizeof value);
+  PutField(reinterpret_cast<unsigned char *>(form->bytes), offset, value);
 }
 
 template <typename Value>
 Value Get(const AuthorizationExternalForm &form, size_t offset) {
-  Value value;
-  std::memcpy(&value, form.bytes + offset, sizeof value);
-  return value;
+  return GetField<Value>(reinterpret_cast<const unsigned char *>(form.bytes), offset);
 }
 
 bool IsAllZero(const unsigned char *bytes, size_t length) {

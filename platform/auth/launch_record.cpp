@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "platform/auth/native_fields.hpp"
+
 namespace tolvan::auth {
 namespace {
 
@@ -21,45 +23,33 @@ constexpr size_t kDeviceOffset = 24;
 constexpr size_t kInodeOffset = 32;
 static_assert(kInodeOffset + sizeof(uint64_t) == kLaunchRecordSize);
 
-template <typename Value>
-void Put(unsigned char *bytes, size_t offset, Value value) {
-  std::memcpy(bytes + offset, &value, sizeof value);
-}
-
-template <typename Value>
-Value Get(const unsigned char *bytes, size_t offset) {
-  Value value;
-  std::memcpy(&value, bytes + offset, sizeof value);
-  return value;
-}
-
 }  // namespace
 
 void EncodeLaunchRecord(const LaunchRecord &record,
                         unsigned char bytes[kLaunchRecordSize]) noexcept {
   std::memcpy(bytes, kMagic, sizeof kMagic);
-  Put<uint16_t>(bytes, kVersionOffset, kVersion);
-  Put<uint16_t>(bytes, kReservedOffset, 0);
-  Put<uint32_t>(bytes, kPidOffset, static_cast<uint32_t>(record.pid));
-  Put<uint32_t>(bytes, kUidOffset, static_cast<uint32_t>(record.uid));
-  Put<uint64_t>(bytes, kStartTimeOffset, record.startTime);
-  Put<uint64_t>(bytes, kDeviceOffset, record.device);
-  Put<uint64_t>(bytes, kInodeOffset, record.inode);
+  PutField<uint16_t>(bytes, kVersionOffset, kVersion);
+  PutField<uint16_t>(bytes, kReservedOffset, 0);
+  PutField<uint32_t>(bytes, kPidOffset, static_cast<uint32_t>(record.pid));
+  PutField<uint32_t>(bytes, kUidOffset, static_cast<uint32_t>(record.uid));
+  PutField<uint64_t>(bytes, kStartTimeOffset, record.startTime);
+  PutField<uint64_t>(bytes, kDeviceOffset, record.device);
+  PutField<uint64_t>(bytes, kInodeOffset, record.inode);
 }
 
 bool DecodeLaunchRecord(const unsigned char *bytes, size_t length, LaunchRecord *out) noexcept {
   if (length != kLaunchRecordSize) return false;
   if (std::memcmp(bytes, kMagic, sizeof kMagic) != 0) return false;
-  if (Get<uint16_t>(bytes, kVersionOffset) != kVersion) return false;
-  if (Get<uint16_t>(bytes, kReservedOffset) != 0) return false;
-  uint32_t pid = Get<uint32_t>(bytes, kPidOffset);
+  if (GetField<uint16_t>(bytes, kVersionOffset) != kVersion) return false;
+  if (GetField<uint16_t>(bytes, kReservedOffset) != 0) return false;
+  uint32_t pid = GetField<uint32_t>(bytes, kPidOffset);
   if (pid == 0 || pid > static_cast<uint32_t>(INT32_MAX)) return false;
   LaunchRecord decoded;
   decoded.pid = static_cast<pid_t>(pid);
-  decoded.uid = static_cast<uid_t>(Get<uint32_t>(bytes, kUidOffset));
-  decoded.startTime = Get<uint64_t>(bytes, kStartTimeOffset);
-  decoded.device = Get<uint64_t>(bytes, kDeviceOffset);
-  decoded.inode = Get<uint64_t>(bytes, kInodeOffset);
+  decoded.uid = static_cast<uid_t>(GetField<uint32_t>(bytes, kUidOffset));
+  decoded.startTime = GetField<uint64_t>(bytes, kStartTimeOffset);
+  decoded.device = GetField<uint64_t>(bytes, kDeviceOffset);
+  decoded.inode = GetField<uint64_t>(bytes, kInodeOffset);
   *out = decoded;
   return true;
 }

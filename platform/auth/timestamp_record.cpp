@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+#include "platform/auth/native_fields.hpp"
+
 namespace tolvan::auth {
 namespace {
 
@@ -27,18 +29,6 @@ constexpr size_t kReservedOffset = 56;
 static_assert(kBootIdOffset + sizeof(BootId::bytes) == kTimeOffset);
 static_assert(kReservedOffset + 8 == kTimestampRecordSize);
 
-template <typename Value>
-void Put(unsigned char *bytes, size_t offset, Value value) {
-  std::memcpy(bytes + offset, &value, sizeof value);
-}
-
-template <typename Value>
-Value Get(const unsigned char *bytes, size_t offset) {
-  Value value;
-  std::memcpy(&value, bytes + offset, sizeof value);
-  return value;
-}
-
 bool IsKnownResult(uint32_t result) {
   return result == static_cast<uint32_t>(TimestampResult::kGranted) ||
          result == static_cast<uint32_t>(TimestampResult::kRevoked);
@@ -50,34 +40,34 @@ void EncodeTimestampRecord(const TimestampRecord &record,
                            unsigned char bytes[kTimestampRecordSize]) noexcept {
   std::memset(bytes, 0, kTimestampRecordSize);
   std::memcpy(bytes, kMagic, sizeof kMagic);
-  Put<uint16_t>(bytes, kVersionOffset, kVersion);
-  Put<uint16_t>(bytes, kSizeOffset, kTimestampRecordSize);
-  Put<uint32_t>(bytes, kUidOffset, record.scope.uid);
-  Put<uint32_t>(bytes, kResultOffset, static_cast<uint32_t>(record.result));
-  Put<uint32_t>(bytes, kTerminalOffset, record.scope.terminal);
-  Put<uint32_t>(bytes, kSessionOffset, static_cast<uint32_t>(record.scope.session));
-  Put<uint64_t>(bytes, kLeaderStartOffset, record.scope.leaderStartTime);
+  PutField<uint16_t>(bytes, kVersionOffset, kVersion);
+  PutField<uint16_t>(bytes, kSizeOffset, kTimestampRecordSize);
+  PutField<uint32_t>(bytes, kUidOffset, record.scope.uid);
+  PutField<uint32_t>(bytes, kResultOffset, static_cast<uint32_t>(record.result));
+  PutField<uint32_t>(bytes, kTerminalOffset, record.scope.terminal);
+  PutField<uint32_t>(bytes, kSessionOffset, static_cast<uint32_t>(record.scope.session));
+  PutField<uint64_t>(bytes, kLeaderStartOffset, record.scope.leaderStartTime);
   std::memcpy(bytes + kBootIdOffset, record.scope.bootId.bytes, sizeof record.scope.bootId.bytes);
-  Put<uint64_t>(bytes, kTimeOffset, record.time);
+  PutField<uint64_t>(bytes, kTimeOffset, record.time);
 }
 
 bool DecodeTimestampRecord(const unsigned char *bytes, size_t length,
                            TimestampRecord *out) noexcept {
   if (length != kTimestampRecordSize) return false;
   if (std::memcmp(bytes, kMagic, sizeof kMagic) != 0) return false;
-  if (Get<uint16_t>(bytes, kVersionOffset) != kVersion) return false;
-  if (Get<uint16_t>(bytes, kSizeOffset) != kTimestampRecordSize) return false;
-  if (Get<uint64_t>(bytes, kReservedOffset) != 0) return false;
-  uint32_t result = Get<uint32_t>(bytes, kResultOffset);
+  if (GetField<uint16_t>(bytes, kVersionOffset) != kVersion) return false;
+  if (GetField<uint16_t>(bytes, kSizeOffset) != kTimestampRecordSize) return false;
+  if (GetField<uint64_t>(bytes, kReservedOffset) != 0) return false;
+  uint32_t result = GetField<uint32_t>(bytes, kResultOffset);
   if (!IsKnownResult(result)) return false;
   TimestampRecord record;
-  record.scope.uid = Get<uint32_t>(bytes, kUidOffset);
+  record.scope.uid = GetField<uint32_t>(bytes, kUidOffset);
   record.result = static_cast<TimestampResult>(result);
-  record.scope.terminal = Get<uint32_t>(bytes, kTerminalOffset);
-  record.scope.session = static_cast<pid_t>(Get<uint32_t>(bytes, kSessionOffset));
-  record.scope.leaderStartTime = Get<uint64_t>(bytes, kLeaderStartOffset);
+  record.scope.terminal = GetField<uint32_t>(bytes, kTerminalOffset);
+  record.scope.session = static_cast<pid_t>(GetField<uint32_t>(bytes, kSessionOffset));
+  record.scope.leaderStartTime = GetField<uint64_t>(bytes, kLeaderStartOffset);
   std::memcpy(record.scope.bootId.bytes, bytes + kBootIdOffset, sizeof record.scope.bootId.bytes);
-  record.time = Get<uint64_t>(bytes, kTimeOffset);
+  record.time = GetField<uint64_t>(bytes, kTimeOffset);
   *out = record;
   return true;
 }
