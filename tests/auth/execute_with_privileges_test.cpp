@@ -127,17 +127,28 @@ bool OwnForm(AuthorizationExternalForm *form) {
   return made;
 }
 
-// A hostile caller's way: the trampoline run by hand, with an environment
-// of loader and locale variables, an extra inherited descriptor, and
-// signals ignored and blocked.
-std::string LaunchTrampolineDirectly(const std::string &trampoline, const std::string &program,
-                                     const FormSource &formSource) {
+// The trampoline's command line after argv[0], for a program; and how many
+// bytes of the form are sent before the sending direction is shut.
+std::vector<std::string> ExecuteArguments(const std::string &program) {
+  return {"--execute", program};
+}
+
+// A hostile caller's way: the trampoline run by hand, with an odd argv[0],
+// an environment of loader and locale variables, an extra inherited
+// descriptor, and signals ignored and blocked. Reports the status word
+// (none when the link ends without one), the program's report when it ran,
+// and the trampoline's own exit code when it did not become the program.
+std::string LaunchTrampolineDirectly(const std::string &trampoline,
+                                     const std::vector<std::string> &arguments,
+                                     const FormSource &formSource,
+                                     size_t formLength = kAuthorizationExternalFormLength) {
   AuthorizationExternalForm form;
-  if (!formSource(&form)) return "status=-2\n";
+  if (!formSource(&form)) return "no form\n";
   int ends[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return "status=-3\n";
-  const std::vector<std::string> arguments = {"odd argv[0]", "--execute", program};
-  std::vector<char *> argv = ArgumentVector(arguments);
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return "no socket\n";
+  std::vector<std::string> command = {"odd argv[0]"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  std::vector<char *> argv = ArgumentVector(command);
   const std::vector<std::string> environment = {
       "LD_PRELOAD=/nonexistent/libhostile.so", "LD_LIBRARY_PATH=/tmp",
       "GCONV_PATH=/tmp/gconv", "GLIBC_TUNABLES=glibc.malloc.check=3",
@@ -160,18 +171,26 @@ std::string LaunchTrampolineDirectly(const std::string &trampoline, const std::s
     _exit(127);
   }
   close(ends[1]);
+  if (pid < 0) return "no fork\n";
   std::string report;
   unsigned char word[4];
-  if (pid > 0 && write(ends[0], form.bytes, sizeof form.bytes) == sizeof form.bytes &&
-      read(ends[0], word, sizeof word) == sizeof word) {
+  if (formLength > 0) {
+    (void)send(ends[0], form.bytes, formLength, MSG_NOSIGNAL);
+  }
+  if (formLength < sizeof form.bytes) shutdown(ends[0], SHUT_WR);
+  if (read(ends[0], word, sizeof word) == sizeof word) {
     OSStatus status = static_cast<OSStatus>(uint32_t(word[0]) << 24 | uint32_t(word[1]) << 16 |
                                             uint32_t(word[2]) << 8 | word[3]);
     report = "status=" + std::to_string(status) + "\n";
     if (status == 0) report += Converse(ends[0]);
   }
   close(ends[0]);
-  if (pid > 0) waitpid(pid, nullptr, WNOHANG);
-  return report.empty() ? "status=-4\n" : report;
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid) {
+    report += "trampoline-exit=" +
+              std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status)) + "\n";
+  }
+  return report;
 }
 
 class PrivilegedLaunch : public ::testing::Test {
@@ -300,7 +319,7 @@ TEST_F(PrivilegedLaunch, RefusalsComeBackAsTheStatusAndNothingRuns) {
 TEST_F(PrivilegedLaunch, AHostileInheritanceNeverReachesTheProgram) {
   const std::string trampoline = SystemRootPath("usr/libexec/tolvan/tolvan-authexec");
   Launch launch =
-      RunAs(admin_, [&] { return LaunchTrampolineDirectly(trampoline, probe_, OwnForm); });
+      RunAs(admin_, [&] { return LaunchTrampolineDirectly(trampoline, ExecuteArguments(probe_), OwnForm); });
   ASSERT_EQ(launch.status, 0) << launch.failure;
   EXPECT_EQ(launch.All("arg"), std::vector<std::string>{probe_});
   EXPECT_EQ(launch.One("ids"), std::to_string(admin_.uid) + " 0 0");
@@ -312,18 +331,28 @@ TEST_F(PrivilegedLaunch, AHostileInheritanceNeverReachesTheProgram) {
   EXPECT_EQ(launch.exitCode, 0);
 }
 
+std::string Hex(const char *bytes, size_t length) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (size_t i = 0; i < length; ++i) {
+    hex += kDigits[(bytes[i] >> 4) & 15];
+    hex += kDigits[bytes[i] & 15];
+  }
+  return hex;
+}
+
+// With an agent that would cancel, a refusal of the form (-60002) rather
+// than a cancel shows that the form was checked before anyone was asked.
 TEST_F(PrivilegedLaunch, AFormThatIsNotTheCallersOwnIsRefusedBeforeAnyoneIsAsked) {
   AuthorizationExternalForm rootsForm;
   ASSERT_TRUE(OwnForm(&rootsForm));
-  // A form of the administrator's that names a process that has exited.
+  // The administrator's form of a process that has exited, as hex: the
+  // child's report is a C string.
   ChildOutcome made = RunInChild(
       [&] {
         AuthorizationExternalForm form;
         if (!BecomeUser(admin_, false) || !OwnForm(&form)) return std::string();
-        // As hex: the report is a C string.
-        std::string hex;
-        for (char byte : form.bytes) hex += "0123456789abcdef"[(byte >> 4) & 15], hex += "0123456789abcdef"[byte & 15];
-        return hex;
+        return Hex(form.bytes, sizeof form.bytes);
       },
       kTimeoutSeconds, [] {});
   ASSERT_TRUE(made.finished);
@@ -332,40 +361,66 @@ TEST_F(PrivilegedLaunch, AFormThatIsNotTheCallersOwnIsRefusedBeforeAnyoneIsAsked
   for (size_t i = 0; i < sizeof deadForm.bytes; ++i) {
     deadForm.bytes[i] = static_cast<char>(std::stoi(made.report.substr(2 * i, 2), nullptr, 16));
   }
+  auto fixed = [](const AuthorizationExternalForm &bytes) -> FormSource {
+    return [bytes](AuthorizationExternalForm *form) {
+      *form = bytes;
+      return true;
+    };
+  };
+  AuthorizationExternalForm zero = {};
+  AuthorizationExternalForm pattern;
+  for (size_t i = 0; i < sizeof pattern.bytes; ++i) pattern.bytes[i] = char(i * 37 + 11);
   struct Case {
     const char *name;
     FormSource form;
+    size_t length;
   };
   const Case cases[] = {
-      {"all zero", [](AuthorizationExternalForm *form) {
-         std::memset(form->bytes, 0, sizeof form->bytes);
-         return true;
-       }},
-      {"random bytes", [](AuthorizationExternalForm *form) {
-         for (size_t i = 0; i < sizeof form->bytes; ++i) form->bytes[i] = char(i * 37 + 11);
-         return true;
-       }},
-      {"another user's (root's)", [&](AuthorizationExternalForm *form) {
-         *form = rootsForm;
-         return true;
-       }},
-      {"a dead process's", [&](AuthorizationExternalForm *form) {
-         *form = deadForm;
-         return true;
-       }},
-      {"one flipped bit", [](AuthorizationExternalForm *form) {
+      {"all zero", fixed(zero), sizeof zero.bytes},
+      {"patterned bytes", fixed(pattern), sizeof pattern.bytes},
+      {"another user's (root's)", fixed(rootsForm), sizeof rootsForm.bytes},
+      {"a dead process's", fixed(deadForm), sizeof deadForm.bytes},
+      {"one flipped bit of the start time",
+       [](AuthorizationExternalForm *form) {
          if (!OwnForm(form)) return false;
          form->bytes[17] ^= 1;
          return true;
-       }},
+       },
+       sizeof rootsForm.bytes},
+      {"10 bytes, then the end of the link", OwnForm, 10},
+      {"nothing at all", OwnForm, 0},
   };
+  ASSERT_TRUE(UseAgent(cancelling_agent_));
   const std::string trampoline = SystemRootPath("usr/libexec/tolvan/tolvan-authexec");
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    Launch launch =
-        RunAs(admin_, [&] { return LaunchTrampolineDirectly(trampoline, probe_, c.form); });
+    Launch launch = RunAs(admin_, [&] {
+      return LaunchTrampolineDirectly(trampoline, ExecuteArguments(probe_), c.form, c.length);
+    });
     EXPECT_EQ(launch.status, errAuthorizationInvalidRef) << launch.failure;
     EXPECT_TRUE(launch.All("pid").empty()) << "the program ran";
+    EXPECT_EQ(launch.One("trampoline-exit"), "1");
+  }
+}
+
+// A command line the library never makes is refused before anything is
+// read: no status word, exit status 1.
+TEST_F(PrivilegedLaunch, AnUnknownCommandLineIsRefusedWithoutAStatusWord) {
+  const std::string trampoline = SystemRootPath("usr/libexec/tolvan/tolvan-authexec");
+  const std::vector<std::string> commandLines[] = {
+      {},
+      {"--execute"},
+      {"--check", probe_},
+      {"execute", probe_},
+      {"--execute=" + probe_},
+  };
+  for (const std::vector<std::string> &arguments : commandLines) {
+    SCOPED_TRACE(arguments.empty() ? "no arguments" : arguments[0]);
+    Launch launch =
+        RunAs(admin_, [&] { return LaunchTrampolineDirectly(trampoline, arguments, OwnForm); });
+    EXPECT_EQ(launch.status, kNoStatus) << launch.failure;
+    EXPECT_TRUE(launch.All("pid").empty()) << "the program ran";
+    EXPECT_EQ(launch.One("trampoline-exit"), "1");
   }
 }
 
@@ -374,7 +429,7 @@ TEST_F(PrivilegedLaunch, AFormThatIsNotTheCallersOwnIsRefusedBeforeAnyoneIsAsked
 TEST_F(PrivilegedLaunch, ATrampolineThatIsNotSetUserIDRootLaunchesNothing) {
   const std::string plain = InstallRootOwnedCopy(TOLVAN_AUTHEXEC_PATH, "tolvan-authexec-plain", 0755);
   ASSERT_FALSE(plain.empty());
-  Launch direct = RunAs(admin_, [&] { return LaunchTrampolineDirectly(plain, probe_, OwnForm); });
+  Launch direct = RunAs(admin_, [&] { return LaunchTrampolineDirectly(plain, ExecuteArguments(probe_), OwnForm); });
   EXPECT_EQ(direct.status, errAuthorizationInternal) << direct.failure;
   EXPECT_TRUE(direct.All("pid").empty());
   unlink(plain.c_str());
