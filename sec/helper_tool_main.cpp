@@ -10,6 +10,7 @@
 #include "sec/euid.h"
 #include "sec/read_and_dispatch_command.h"
 #include "sec/self_repair_mode.hpp"
+#include "sec/self_repair_relay.hpp"
 #include "unix/executable_path.h"
 #include "unix/full_transfer.h"
 
@@ -76,15 +77,16 @@ OSStatus ReadAuthorization(int input, HeldAuthorization *held) {
   return AuthorizationCreateFromExternalForm(&form, held->out());
 }
 
-// Without root the request can only be served through a privileged copy
-// of the tool, which this build cannot start yet.
-OSStatus ServeWithoutRoot() { return kHelperToolInternalErr; }
-
 OSStatus RunNormalMode(int input, int output, bool started_as_root, HeldAuthorization *held,
-                       CommandProcedure command) {
+                       CommandProcedure command, const char *executable_path) {
   OSStatus status = ReadAuthorization(input, held);
   if (status != noErr) return status;
-  if (!started_as_root) return ServeWithoutRoot();
+  // Without root the request can only be served by a privileged copy,
+  // which repairs this file on the way.
+  if (!started_as_root) {
+    return tolvan::ExecuteSelfInPrivilegedSelfRepairMode(input, output, held->get(),
+                                                         executable_path);
+  }
   return ReadAndDispatchCommand(input, output, held->get(), command);
 }
 
@@ -106,9 +108,9 @@ extern "C" OSStatus TolvanSecHelperToolMain(int input, int output, Authorization
   status = ChooseMode(argc, argv, &mode);
   if (status != noErr) return status;
 
+  const char *path = reinterpret_cast<const char *>(executable_path.data());
   if (mode == Mode::kSelfRepair) {
-    return tolvan::RunSelfRepairMode(input, output, started_as_root, held.get(), command,
-                                     reinterpret_cast<const char *>(executable_path.data()));
+    return tolvan::RunSelfRepairMode(input, output, started_as_root, held.get(), command, path);
   }
-  return RunNormalMode(input, output, started_as_root, &held, command);
+  return RunNormalMode(input, output, started_as_root, &held, command, path);
 }

@@ -40,9 +40,11 @@ typedef OSStatus (*CommandProcedure)(AuthorizationRef authorization, CFDictionar
  * Anything else returns kHelperToolParamErr without reading or writing.
  *
  * The effective user ID is lowered to the real one before anything is read.
- * A process not started as root cannot serve a request itself; until the
- * self-repair relay exists it returns kHelperToolInternalErr once the
- * external form has been accepted, without reading the request.
+ * A process not started as root cannot serve a request itself: once the
+ * external form has been accepted it relays the request through a
+ * privileged copy of its executable started with "--self-repair"
+ * (sec/self_repair_relay.hpp) and returns that copy's outcome, or the
+ * status of the refused launch without reading the request.
  *
  * Status: 0 when the reply was written (also when the command failed: its
  * status is in the reply); otherwise the failure that ended the run: the
@@ -50,7 +52,7 @@ typedef OSStatus (*CommandProcedure)(AuthorizationRef authorization, CFDictionar
  * executable's path cannot be found; 5361 for wrong arguments; EPIPE or an
  * errno when the external form cannot be read in full; the status of
  * AuthorizationCreateFromExternalForm; the status of reading the request,
- * building the reply or writing it. */
+ * building the reply or writing it; or the relay's status. */
 OSStatus TolvanSecHelperToolMain(int input, int output, AuthorizationRef authorization,
                                  CommandProcedure command, int argc, char *const argv[]);
 
