@@ -134,8 +134,8 @@ std::vector<std::string> ExecuteArguments(const std::string &program) {
 }
 
 // A hostile caller's way: the trampoline run by hand, with an odd argv[0],
-// an environment of loader and locale variables, an extra inherited
-// descriptor, and signals ignored and blocked. Reports the status word
+// an environment of loader and locale variables, descriptor 2 closed and an
+// extra one inherited, and signals ignored and blocked. Reports the status word
 // (none when the link ends without one), the program's report when it ran,
 // and the trampoline's own exit code when it did not become the program.
 std::string LaunchTrampolineDirectly(const std::string &trampoline,
@@ -160,6 +160,7 @@ std::string LaunchTrampolineDirectly(const std::string &trampoline,
     if (dup2(ends[1], 0) < 0 || dup2(ends[1], 1) < 0 || dup2(ends[1], kLeakedDescriptor) < 0) {
       _exit(126);
     }
+    close(STDERR_FILENO);
     signal(SIGTERM, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
     sigset_t blocked;
@@ -325,6 +326,7 @@ TEST_F(PrivilegedLaunch, AHostileInheritanceNeverReachesTheProgram) {
   EXPECT_EQ(launch.One("ids"), std::to_string(admin_.uid) + " 0 0");
   EXPECT_EQ(launch.All("env"), std::vector<std::string>{kProgramEnvironment});
   EXPECT_EQ(launch.One("fds"), "0 1 2");
+  EXPECT_EQ(launch.One("stderr"), "/dev/null");
   EXPECT_EQ(launch.One("sigign"), "0000000000000000");
   EXPECT_EQ(launch.One("sigblk"), "0000000000000000");
   EXPECT_EQ(launch.One("reference"), "0");

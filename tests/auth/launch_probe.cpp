@@ -3,7 +3,7 @@
 // at all. Then it reads its input to the end and reports on its output how
 // it was started - its arguments, user ids, whether a privileged reference
 // is handed to it (and to a second request), its environment, ignored and
-// blocked signals and open descriptors - and what it read.
+// blocked signals, open descriptors and what descriptor 2 is - and what it read.
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -90,6 +90,9 @@ int main(int argc, char **argv) {
   }
   report += SignalMasks();
   report += "fds=" + OpenDescriptors() + "\n";
+  char target[256] = {};
+  ssize_t length = readlink("/proc/self/fd/2", target, sizeof target - 1);
+  report += "stderr=" + std::string(target, length > 0 ? static_cast<size_t>(length) : 0) + "\n";
   report += "input=" + input + "\n";
   fputs(report.c_str(), stdout);
   return fflush(stdout) == 0 ? 0 : 1;
