@@ -50,6 +50,12 @@ OSStatus CheckNames(CFStringRef subfolderName, CFStringRef toolName) {
   return NameUnits(toolName, &units);
 }
 
+OSStatus CheckSearchArguments(CFURLRef templateTool, CFStringRef subfolderName,
+                              CFStringRef toolName, const CFURLRef *toolURL) {
+  if (templateTool == nullptr || toolURL == nullptr) return paramErr;
+  return CheckNames(subfolderName, toolName);
+}
+
 OSStatus CopyPath(CFURLRef url, Path &path) {
   return VarnErrorBoolean(
       CFURLGetFileSystemRepresentation(url, true, reinterpret_cast<UInt8 *>(path), kPathSize));
@@ -257,8 +263,7 @@ OSStatus InstallCopy(CFURLRef templateTool, OSType folderType, CFStringRef subfo
 OSStatus TolvanSecCopyHelperToolURLAndCheck(CFURLRef templateTool, OSType folderType,
                                             CFStringRef subfolderName, CFStringRef toolName,
                                             CFURLRef *toolURL) {
-  if (templateTool == nullptr || toolURL == nullptr) return paramErr;
-  const OSStatus status = CheckNames(subfolderName, toolName);
+  const OSStatus status = CheckSearchArguments(templateTool, subfolderName, toolName, toolURL);
   if (status != 0) return status;
   if (FindValidCopy(templateTool, folderType, subfolderName, toolName, toolURL)) return 0;
   return InstallCopy(templateTool, folderType, subfolderName, toolName, toolURL);
@@ -285,8 +290,7 @@ OSStatus TolvanSecCheckHelperToolCopy(CFURLRef templateTool, CFURLRef toolURL,
 OSStatus TolvanSecCopyValidHelperToolURL(CFURLRef templateTool, OSType folderType,
                                          CFStringRef subfolderName, CFStringRef toolName,
                                          CFURLRef *toolURL) {
-  if (templateTool == nullptr || toolURL == nullptr) return paramErr;
-  const OSStatus status = CheckNames(subfolderName, toolName);
+  const OSStatus status = CheckSearchArguments(templateTool, subfolderName, toolName, toolURL);
   if (status != 0) return status;
   return FindValidCopy(templateTool, folderType, subfolderName, toolName, toolURL) ? 0 : fnfErr;
 }
