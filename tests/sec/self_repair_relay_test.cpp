@@ -49,7 +49,9 @@ void WriteProcessIdWord(int link) {
   (void)TolvanUNIXWrite(link, &word, sizeof word, nullptr);
 }
 
-void WriteHalfAWord(int link) { (void)TolvanUNIXWrite(link, "\0\0", 2, nullptr); }
+// Taken for a whole word, these bytes would name a process that is no
+// child of the relay's.
+void WriteHalfAWord(int link) { (void)TolvanUNIXWrite(link, "\x7f\xff", 2, nullptr); }
 
 // Reads the request and answers with a status and one descriptor, a pipe
 // holding kPassedContent; an unexpected request ends the stand-in with 9.
