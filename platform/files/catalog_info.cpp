@@ -1,0 +1,90 @@
+// Catalog information: the owner, group and mode of an object, read and
+// (owner and group) written without following a symbolic link.
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/files/file_status.hpp"
+#include "unix/unique_fd.hpp"
+
+namespace tolvan::files {
+namespace {
+
+// The group reported for objects on volumes that store no ownership: the
+// kernel makes up an owner and group from the mount options there, and the
+// group must not be mistaken for a real one.
+constexpr UInt32 kUnknownGroup = 99;
+
+// statfs f_type values of volumes that keep no owner of their own.
+constexpr uint32_t kVolumesWithoutOwners[] = {
+    0x4d44,      // FAT (msdos, vfat)
+    0x2011BAB0,  // exFAT
+    0x5346544e,  // NTFS
+    0x7366746e,  // NTFS (ntfs3)
+    0x65735546,  // FUSE (fuse, fuseblk)
+    0x9660,      // ISO 9660
+    0x15013346,  // UDF
+    0x517B,      // SMB
+    0xFF534D42,  // CIFS
+    0xFE534D42,  // SMB2
+    0x01021997,  // 9p
+};
+
+bool KeepsNoOwners(int fd) {
+  struct statfs volume;
+  if (::fstatfs(fd, &volume) != 0) return false;
+  for (uint32_t type : kVolumesWithoutOwners) {
+    if (static_cast<uint32_t>(volume.f_type) == type) return true;
+  }
+  return false;
+}
+
+bool ValidRef(const FSRef *ref) {
+  return ref != nullptr && ref->path[0] == '/' &&
+         strnlen(ref->path, sizeof ref->path) < sizeof ref->path;
+}
+
+}  // namespace
+}  // namespace tolvan::files
+
+using namespace tolvan::files;
+
+OSStatus FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo,
+                          FSCatalogInfo *catalogInfo, HFSUniStr255 *outName, FSSpec *fsSpec,
+                          FSRef *parentRef) {
+  if (!ValidRef(ref) || (whichInfo & ~FSCatalogInfoBitmap{kFSCatInfoPermissions}) != 0 ||
+      outName != nullptr || fsSpec != nullptr || parentRef != nullptr) {
+    return paramErr;
+  }
+  if (whichInfo == kFSCatInfoNone) return noErr;
+  if (catalogInfo == nullptr) return paramErr;
+  // One descriptor for both questions, so the owner and the volume are those
+  // of the same object.
+  tolvan::UniqueFd object(::open(ref->path, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!object) return StatusOfErrno(errno);
+  struct stat status;
+  if (::fstat(object.get(), &status) != 0) return StatusOfErrno(errno);
+  catalogInfo->permissions[0] = status.st_uid;
+  catalogInfo->permissions[1] = KeepsNoOwners(object.get()) ? kUnknownGroup : status.st_gid;
+  catalogInfo->permissions[2] = status.st_mode;
+  catalogInfo->permissions[3] = 0;
+  return noErr;
+}
+
+OSStatus FSSetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo,
+                          const FSCatalogInfo *catalogInfo) {
+  if (!ValidRef(ref) || (whichInfo & ~FSCatalogInfoBitmap{kFSCatInfoPermissions}) != 0) {
+    return paramErr;
+  }
+  if (whichInfo == kFSCatInfoNone) return noErr;
+  if (catalogInfo == nullptr) return paramErr;
+  if (::fchownat(AT_FDCWD, ref->path, catalogInfo->permissions[0], catalogInfo->permissions[1],
+                 AT_SYMLINK_NOFOLLOW) != 0) {
+    return StatusOfErrno(errno);
+  }
+  return noErr;
+}
