@@ -20,9 +20,9 @@ namespace bundle_test {
 
 using tolvan::CFRef;
 
-// The built module (tests/bundle/sample_module.c) and the function it exports.
+// The built module (tests/bundle/sample_module.c) and what its one function,
+// tolvan_sample_answer, answers.
 inline constexpr const char *kModulePath = TOLVAN_SAMPLE_MODULE_PATH;
-inline constexpr const char *kModuleFunction = "tolvan_sample_answer";
 inline constexpr int kModuleAnswer = 42;
 
 inline const char *kNotAProgram = "#!/bin/sh\necho this is text, not a loadable object\n";
