@@ -35,13 +35,24 @@ using test::RunInChild;
 constexpr OSStatus kCopysStatus = 17;
 constexpr char kPassedContent[] = "through the reply";
 
-CFRef<CFDictionaryRef> Request() {
-  const void *keys[] = {CFSTR("key")};
-  const void *values[] = {CFSTR("value")};
-  return CFRef<CFDictionaryRef>::Adopt(CFDictionaryCreate(
-      kCFAllocatorDefault, keys, values, 1, &kCFTypeDictionaryKeyCallBacks,
-      &kCFTypeDictionaryValueCallBacks));
+// pairs keys with 100-byte values: a few thousand are more than the socket
+// buffers hold, so the relay must pass the request on while it arrives.
+CFRef<CFDictionaryRef> Request(int pairs = 1) {
+  auto request = CFRef<CFMutableDictionaryRef>::Adopt(CFDictionaryCreateMutable(
+      kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+  const std::string filler(100, 'v');
+  for (int i = 0; i < pairs; ++i) {
+    const std::string key = "key." + std::to_string(i);
+    auto key_string = CFRef<CFStringRef>::Adopt(
+        CFStringCreateWithCString(kCFAllocatorDefault, key.c_str(), kCFStringEncodingUTF8));
+    auto value = CFRef<CFStringRef>::Adopt(
+        CFStringCreateWithCString(kCFAllocatorDefault, filler.c_str(), kCFStringEncodingUTF8));
+    CFDictionarySetValue(request.get(), key_string.get(), value.get());
+  }
+  return CFRef<CFDictionaryRef>::Adopt(request.release());
 }
+
+constexpr int kLargeRequestPairs = 6000;
 
 // The pieces of a stand-in's life on its end of the link.
 void WriteProcessIdWord(int link) {
@@ -55,10 +66,10 @@ void WriteHalfAWord(int link) { (void)TolvanUNIXWrite(link, "\x7f\xff", 2, nullp
 
 // Reads the request and answers with a status and one descriptor, a pipe
 // holding kPassedContent; an unexpected request ends the stand-in with 9.
-void Serve(int link) {
+void Serve(int link, int pairs = 1) {
   CFRef<CFDictionaryRef> request;
   if (CopyDictionaryFromDescriptor(link, request.out()) != 0 ||
-      !CFEqual(request.get(), Request().get())) {
+      !CFEqual(request.get(), Request(pairs).get())) {
     _exit(9);
   }
   test::Pipe pipe = test::MakePipe();
@@ -92,6 +103,7 @@ struct RelayCase {
   OSStatus expected;
   bool replies;
   bool application_gone = false;  // closes its socket before the reply
+  int request_pairs = 1;
 };
 
 // In the child: the application's socket carries the request and is
@@ -100,10 +112,17 @@ std::string RunRelay(const RelayCase &c) {
   signal(SIGPIPE, SIG_IGN);
   test::SocketPair application = test::MakeSocketPair();
   test::SocketPair link = test::MakeSocketPair();
-  if (WriteDictionaryToDescriptor(Request().get(), application.ours.get()) != 0 ||
-      shutdown(application.ours.get(), SHUT_WR) != 0) {
-    return "no request\n";
-  }
+  const auto send = [&] {
+    return WriteDictionaryToDescriptor(Request(c.request_pairs).get(), application.ours.get()) == 0 &&
+           shutdown(application.ours.get(), SHUT_WR) == 0;
+  };
+  // A request larger than the socket's buffer is sent from a process of its
+  // own while the relay runs. Only then: a relay that waits for any child
+  // would take it for the copy.
+  const bool large = c.request_pairs > 1;
+  const pid_t sender = large ? fork() : 0;
+  if (large && sender == 0) _exit(send() ? 0 : 1);
+  if (!large && !send()) return "no request\n";
   if (c.application_gone) application.ours.reset();
   const pid_t copy = fork();
   if (copy == 0) {
@@ -124,6 +143,7 @@ std::string RunRelay(const RelayCase &c) {
 
   std::string report;
   if (status != c.expected) report += "status " + std::to_string(status) + "\n";
+  if (large && test::WaitForChild(sender) != 0) report += "the request was not sent\n";
   if (waitpid(-1, nullptr, WNOHANG) != -1 || errno != ECHILD) report += "copy not reaped\n";
   // The link, and the descriptor that came with the reply.
   if (CountOpenDescriptors() != open_before - 1) report += "descriptors left open in the relay\n";
@@ -162,6 +182,12 @@ TEST(RelayThroughPrivilegedCopy, ReportsTheCopysOwnOutcome) {
          KeepWritingUntilTheLinkCloses(link);
        },
        0, false, 0, true},
+      {"served a request larger than the socket buffers",
+       [](int link) {
+         WriteProcessIdWord(link);
+         Serve(link, kLargeRequestPairs);
+       },
+       0, false, 0, true, false, kLargeRequestPairs},
       {"served, exit 7", served, 7, false, kHelperToolInternalErr, true},
       {"served, then killed", served, 0, true, kHelperToolInternalErr, true},
       {"exit 1 before reading the request", WriteProcessIdWord, 1, false, kHelperToolParamErr,
