@@ -4,6 +4,7 @@
 // of the user in a session of its own, without root at hand, the way an
 // application (or a tool copy that lost its set-user-ID bit) makes it. The
 // program launched is a probe that reports how it was started.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -13,10 +14,12 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -441,6 +444,62 @@ TEST_F(PrivilegedLaunch, ATrampolineThatIsNotSetUserIDRootLaunchesNothing) {
   ASSERT_FALSE(InstallTrampoline().empty());
   EXPECT_EQ(library.status, errAuthorizationInternal) << library.failure;
   EXPECT_TRUE(library.All("pid").empty());
+}
+
+// The first process found whose parent is parent, or 0.
+pid_t ChildOf(pid_t parent) {
+  DIR *proc = opendir("/proc");
+  if (proc == nullptr) return 0;
+  pid_t found = 0;
+  while (const struct dirent *entry = readdir(proc)) {
+    pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+    if (pid <= 0) continue;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    size_t nameEnd = line.rfind(')');
+    if (nameEnd == std::string::npos) continue;
+    std::istringstream fields(line.substr(nameEnd + 2));
+    std::string state;
+    pid_t ppid = 0;
+    fields >> state >> ppid;
+    if (ppid == parent) {
+      found = pid;
+      break;
+    }
+  }
+  closedir(proc);
+  return found;
+}
+
+// The user may signal the trampoline (it runs with their real user id):
+// one killed while the agent asks leaves the caller with -60031, and
+// nothing runs.
+TEST_F(PrivilegedLaunch, ATrampolineKilledWhileTheUserIsAskedLaunchesNothing) {
+  const std::string slowAgent =
+      SystemRootPath("usr/libexec/tolvan-test/slow-agent-" + std::to_string(getpid()));
+  ASSERT_TRUE(WriteRootOwnedFile(slowAgent, "#!/bin/sh\nexec sleep 30\n", 0755));
+  ASSERT_TRUE(UseAgent(slowAgent));
+  const std::string mark = MarkPath("killed");
+  Launch launch = RunAs(admin_, [&] {
+    const pid_t self = getpid();
+    std::thread killer([self] {
+      for (int tries = 0; tries < 400; ++tries) {
+        usleep(25'000);
+        pid_t trampoline = ChildOf(self);
+        if (trampoline > 0 && ChildOf(trampoline) > 0) {
+          kill(trampoline, SIGKILL);
+          return;
+        }
+      }
+    });
+    std::string report = LaunchThroughLibrary(probe_, {"--mark", mark});
+    killer.join();
+    return report;
+  });
+  EXPECT_EQ(launch.status, errAuthorizationToolExecuteFailure) << launch.failure;
+  EXPECT_NE(access(mark.c_str(), F_OK), 0) << "the program ran";
+  unlink(slowAgent.c_str());
 }
 
 // The process-count limit counts every process and thread of the user; a
