@@ -4,7 +4,9 @@
 // trampoline, with real authentication at a pseudo-terminal or through an
 // agent.
 #include <dirent.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,14 +184,21 @@ class SelfRepair : public ::testing::Test {
   // Runs launches one after another from one application process of user,
   // in a session of its own (on terminal when given), and returns what each
   // exchange gave, or a failure of the application itself.
+  // as_root, when given, prepares the application's process before it
+  // becomes the user; what it returns ends the run when not empty.
   std::string RunAs(const ThrowawayUser &user, PasswordTerminal *terminal,
-                    const std::function<std::string()> &application) {
+                    const std::function<std::string()> &application,
+                    const std::function<std::string()> &as_root = {}) {
     ChildOutcome outcome = RunInChild(
         [&] {
           if (terminal == nullptr) {
             setsid();
           } else if (!terminal->TakeAsControllingTerminal(user.uid)) {
             return std::string("no controlling terminal\n");
+          }
+          if (as_root) {
+            std::string failure = as_root();
+            if (!failure.empty()) return failure;
           }
           if (!BecomeUser(user, false)) return std::string("cannot become the user\n");
           return application();
@@ -350,21 +359,53 @@ TEST_F(SelfRepair, APrivilegedCopyKilledByASignalIsAnInternalFailure) {
 }
 
 // A file the copy cannot change: the privileged copy fails before it reads
-// the request, and its exit status 4 comes back through the relay.
+// the request, and its exit status 4 comes back through the relay. Made
+// unchangeable by the immutable attribute, or by a read-only bind mount of
+// the file on itself in a mount namespace of the application's own (which
+// its children, the privileged copy among them, share, and which ends with
+// them).
+constexpr char kUnsupported[] = "unsupported\n";
+
+std::string ReadOnlyMountInOwnNamespace(const std::string &path) {
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+      mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+    return kUnsupported;
+  }
+  return "";
+}
+
 TEST_F(SelfRepair, ARepairThatCannotChangeTheFileEndsWithoutServing) {
-  const std::string tool = UsersTool(admin_);
-  ASSERT_FALSE(tool.empty());
-  if (RunProgram({"chattr", "+i", tool}) != 0) GTEST_SKIP() << "chattr +i is not supported here";
   const std::string granting = Agent("grant", "echo '" + admin_.password + "'\n");
   ASSERT_FALSE(granting.empty());
   ASSERT_TRUE(UsePolicy("agent = " + granting + "\n"));
+  const std::string tool = UsersTool(admin_);
+  ASSERT_FALSE(tool.empty());
   const FileState before = StateOf(tool);
-  auto request = RichRequest(Tag("immutable"));
-  EXPECT_EQ(RunAs(admin_, nullptr,
-                  [&] { return RunOne(tool, request.get(), kToolStatusInternal, nullptr); }),
-            "");
-  EXPECT_TRUE(StateOf(tool) == before) << Describe(StateOf(tool));
-  EXPECT_EQ(StoreMismatches(request.get(), false), "");
+  struct Case {
+    const char *name;
+    std::function<std::string()> as_root;
+  } cases[] = {
+      {"immutable attribute",
+       [&] { return RunProgram({"chattr", "+i", tool}) == 0 ? "" : kUnsupported; }},
+      {"read-only mount", [&] { return ReadOnlyMountInOwnNamespace(tool); }},
+  };
+  int ran = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto request = RichRequest(Tag("unchangeable"));
+    const std::string report = RunAs(
+        admin_, nullptr, [&] { return RunOne(tool, request.get(), kToolStatusInternal, nullptr); },
+        c.as_root);
+    RunProgram({"chattr", "-i", tool});
+    if (report == kUnsupported) continue;
+    ++ran;
+    EXPECT_EQ(report, "");
+    EXPECT_EQ(StateOf(tool).owner, before.owner);
+    EXPECT_EQ(StateOf(tool).mode, before.mode) << Describe(StateOf(tool));
+    EXPECT_EQ(StoreMismatches(request.get(), false), "");
+  }
+  if (ran == 0) GTEST_SKIP() << "neither chattr +i nor a read-only bind mount works here";
 }
 
 // The path is replaced after the copy has started and before anything was
