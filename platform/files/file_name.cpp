@@ -6,34 +6,13 @@
 
 #include <cstring>
 
+#include "platform/cf/xml_chars.hpp"
+
 namespace tolvan::files {
 namespace {
 
 bool IsHighSurrogate(UniChar unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(UniChar unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-size_t PutUTF8(uint32_t code, char *out) {
-  if (code < 0x80) {
-    out[0] = static_cast<char>(code);
-    return 1;
-  }
-  if (code < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (code >> 6));
-    out[1] = static_cast<char>(0x80 | (code & 0x3F));
-    return 2;
-  }
-  if (code < 0x10000) {
-    out[0] = static_cast<char>(0xE0 | (code >> 12));
-    out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (code & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<char>(0xF0 | (code >> 18));
-  out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-  out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-  out[3] = static_cast<char>(0x80 | (code & 0x3F));
-  return 4;
-}
 
 bool IsDotName(const FileName &name) {
   return (name.length == 1 && name.bytes[0] == '.') ||
@@ -53,7 +32,7 @@ OSStatus MakeFileName(const UniChar *name, UniCharCount length, FileName *out) {
       code = 0x10000 + ((code - 0xD800) << 10) + (name[i + 1] - 0xDC00u);
       ++i;
     }
-    used += PutUTF8(code, out->bytes + used);  // a pair: 2 units, 4 bytes
+    used += EncodeUtf8(code, out->bytes + used);  // a pair: 2 units, 4 bytes
   }
   out->bytes[used] = '\0';
   out->length = used;

@@ -11,7 +11,6 @@ namespace tolvan::files {
 
 inline OSStatus StatusOfErrno(int error) {
   if (error == ENOENT || error == ENOTDIR) return fnfErr;
-  if (error == ENOMEM) return memFullErr;
   return error;
 }
 

@@ -17,7 +17,9 @@ UniqueFd OpenFolderWithoutLinks(const char *path) {
   how.resolve = RESOLVE_NO_SYMLINKS;
   long fd = ::syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
   if (fd >= 0) return UniqueFd(static_cast<int>(fd));
-  if (errno != ENOSYS) return UniqueFd();
+  // ENOSYS: an older kernel; EPERM: a sandbox that filters system calls it
+  // does not know.
+  if (errno != ENOSYS && errno != EPERM) return UniqueFd();
   return UniqueFd(::open(path, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 

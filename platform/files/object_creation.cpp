@@ -59,10 +59,9 @@ OSStatus FSCreateFileUnicode(const FSRef *parent, UniCharCount nameLength, const
   return noErr;
 }
 
-OSStatus FSCreateDirectoryUnicode(const FSRef *parent, UniCharCount nameLength,
-                                  const UniChar *name, FSCatalogInfoBitmap whichInfo,
-                                  const FSCatalogInfo *catalogInfo, FSRef *newRef,
-                                  FSSpec *newSpec, UInt32 *newDirID) {
+OSStatus FSCreateDirectoryUnicode(const FSRef *parent, UniCharCount nameLength, const UniChar *name,
+                                  FSCatalogInfoBitmap whichInfo, const FSCatalogInfo *catalogInfo,
+                                  FSRef *newRef, FSSpec *newSpec, UInt32 *newDirID) {
   if (newDirID != nullptr) return paramErr;
   Creation creation;
   OSStatus status =
@@ -81,7 +80,8 @@ OSStatus FSDeleteObject(const FSRef *ref) {
   if (length == sizeof ref->path || length == 0 || ref->path[0] != '/') return paramErr;
   const char *slash = static_cast<const char *>(::memrchr(ref->path, '/', length));
   const char *name = slash + 1;
-  if (*name == '\0') return EBUSY;  // the root
+  if (length == 1) return EBUSY;  // the root
+  if (*name == '\0') return paramErr;
   FSRef parent{};
   size_t parent_length = slash == ref->path ? 1 : static_cast<size_t>(slash - ref->path);
   memcpy(parent.path, ref->path, parent_length);

@@ -77,9 +77,14 @@ std::string SystemRootPath(const char *path) {
   return root + path;
 }
 
+// Without trailing slashes: "link/" would make even an O_NOFOLLOW open
+// follow the link.
 std::string TemporaryFolderPath() {
-  if (const char *runtime = AbsoluteVariable("XDG_RUNTIME_DIR")) return runtime;
-  return "/tmp/tolvan-" + std::to_string(::geteuid());
+  const char *runtime = AbsoluteVariable("XDG_RUNTIME_DIR");
+  if (runtime == nullptr) return "/tmp/tolvan-" + std::to_string(::geteuid());
+  std::string path = runtime;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
 // Walks the path from the root, making each missing folder. Folders that
@@ -142,7 +147,8 @@ OSStatus PrepareTemporaryFolder(const std::string &path, bool create) {
 OSStatus PrepareFolder(const std::string &path, SInt16 domain, bool create) {
   struct stat status;
   if (::stat(path.c_str(), &status) == 0) return S_ISDIR(status.st_mode) ? noErr : fnfErr;
-  if (errno != ENOENT || !create || domain != kUserDomain) return fnfErr;
+  if (errno != ENOENT) return StatusOfErrno(errno);
+  if (!create || domain != kUserDomain) return fnfErr;
   return MakeFolders(path, kFolderMode);
 }
 

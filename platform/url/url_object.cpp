@@ -1,12 +1,13 @@
 // URL objects: the class (equality, hashing, description) and creation from
 // a path.
+#include "platform/url/url_object.hpp"
+
 #include <limits.h>
 #include <unistd.h>
 
 #include <cstring>
 
 #include "platform/cf/string.hpp"
-#include "platform/url/url_object.hpp"
 
 using tolvan::cf::Object;
 

@@ -101,15 +101,13 @@ CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef *fsRef) {
 Boolean CFURLGetFSRef(CFURLRef url, FSRef *fsRef) {
   const TolvanCFURL *object = CheckedURL(url, "CFURLGetFSRef");
   if (fsRef == nullptr) return false;
-  return FSPathMakeRef(reinterpret_cast<const UInt8 *>(object->resolved), fsRef, nullptr) ==
-         noErr;
+  return FSPathMakeRef(reinterpret_cast<const UInt8 *>(object->resolved), fsRef, nullptr) == noErr;
 }
 
 Boolean CFURLCreateDataAndPropertiesFromResource(CFAllocatorRef allocator, CFURLRef url,
                                                  CFDataRef *resourceData,
                                                  CFDictionaryRef *properties,
-                                                 CFArrayRef desiredProperties,
-                                                 SInt32 *errorCode) {
+                                                 CFArrayRef desiredProperties, SInt32 *errorCode) {
   int error = EINVAL;
   if (resourceData != nullptr) *resourceData = nullptr;
   if (url != nullptr && resourceData != nullptr && properties == nullptr &&

@@ -29,19 +29,25 @@ OSStatus Permissions(const FSRef &ref, FSCatalogInfo *info) {
   return FSGetCatalogInfo(&ref, kFSCatInfoPermissions, info, nullptr, nullptr, nullptr);
 }
 
-TEST(CatalogInfo, PermissionsAreWhatStatSays) {
-  ScratchFolder scratch;
+// A file "file" (mode 0640) and a link "link" to it; the reference of the
+// link itself.
+FSRef FileAndLink(const ScratchFolder &scratch) {
   std::ofstream(scratch.path() + "/file") << "x";
   ::chmod((scratch.path() + "/file").c_str(), 0640);
-  ASSERT_EQ(::symlink("file", (scratch.path() + "/link").c_str()), 0);
+  EXPECT_EQ(::symlink("file", (scratch.path() + "/link").c_str()), 0);
   FSRef folder = RefFor(scratch.path());
   FSRef link{};
-  ASSERT_EQ(FSMakeFSRefUnicode(&folder, 4, reinterpret_cast<const UniChar *>(u"link"),
+  EXPECT_EQ(FSMakeFSRefUnicode(&folder, 4, reinterpret_cast<const UniChar *>(u"link"),
                                kTextEncodingUnknown, &link),
             noErr);
-  for (const std::string &path : {scratch.path(), scratch.path() + "/file", scratch.path() + "/link"}) {
-    FSRef ref{};
-    std::snprintf(ref.path, sizeof ref.path, "%s", path.c_str());
+  return link;
+}
+
+TEST(CatalogInfo, PermissionsAreWhatStatSays) {
+  ScratchFolder scratch;
+  FSRef link = FileAndLink(scratch);
+  for (const FSRef &ref : {RefFor(scratch.path()), RefFor(scratch.path() + "/file"), link}) {
+    std::string path = ref.path;
     FSCatalogInfo info{};
     info.permissions[3] = 7;
     ASSERT_EQ(Permissions(ref, &info), noErr) << path;
@@ -60,12 +66,17 @@ TEST(CatalogInfo, UnsupportedRequestsAreParameterErrors) {
   HFSUniStr255 name{};
   FSRef parent{};
   auto *spec = reinterpret_cast<FSSpec *>(&info);
-  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions | 1, &info, nullptr, nullptr, nullptr), paramErr);
-  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, &name, nullptr, nullptr), paramErr);
+  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions | 1, &info, nullptr, nullptr, nullptr),
+            paramErr);
+  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, &name, nullptr, nullptr),
+            paramErr);
   EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, spec, nullptr), paramErr);
-  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, nullptr, &parent), paramErr);
-  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, nullptr, nullptr, nullptr, nullptr), paramErr);
-  EXPECT_EQ(FSGetCatalogInfo(nullptr, kFSCatInfoPermissions, &info, nullptr, nullptr, nullptr), paramErr);
+  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, nullptr, &parent),
+            paramErr);
+  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, nullptr, nullptr, nullptr, nullptr),
+            paramErr);
+  EXPECT_EQ(FSGetCatalogInfo(nullptr, kFSCatInfoPermissions, &info, nullptr, nullptr, nullptr),
+            paramErr);
   EXPECT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoPermissions | 2, &info), paramErr);
   EXPECT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoPermissions, nullptr), paramErr);
   FSRef gone = RefFor(scratch.Make("gone"));
@@ -76,13 +87,7 @@ TEST(CatalogInfo, UnsupportedRequestsAreParameterErrors) {
 TEST(CatalogInfo, SettingWritesOwnerAndGroupOfTheLinkNotItsTarget) {
   if (!IsRoot()) GTEST_SKIP() << "changing owners needs root";
   ScratchFolder scratch;
-  std::ofstream(scratch.path() + "/file") << "x";
-  ASSERT_EQ(::symlink("file", (scratch.path() + "/link").c_str()), 0);
-  FSRef folder = RefFor(scratch.path());
-  FSRef link{};
-  ASSERT_EQ(FSMakeFSRefUnicode(&folder, 4, reinterpret_cast<const UniChar *>(u"link"),
-                               kTextEncodingUnknown, &link),
-            noErr);
+  FSRef link = FileAndLink(scratch);
   FSCatalogInfo wanted{};
   wanted.permissions[0] = 54321;
   wanted.permissions[1] = 54322;

@@ -78,14 +78,19 @@ TEST(ObjectCreation, UnsupportedArgumentsAreRefusedBeforeAnythingIsMade) {
   UInt32 id = 0;
   auto *spec = reinterpret_cast<FSSpec *>(&info);
   const UniChar *name = UnitsOf(u"x");
-  EXPECT_EQ(FSCreateFileUnicode(&folder, 1, name, kFSCatInfoPermissions, &info, nullptr, nullptr), paramErr);
-  EXPECT_EQ(FSCreateFileUnicode(&folder, 1, name, kFSCatInfoNone, &info, nullptr, nullptr), paramErr);
-  EXPECT_EQ(FSCreateFileUnicode(&folder, 1, name, kFSCatInfoNone, nullptr, nullptr, spec), paramErr);
-  EXPECT_EQ(FSCreateFileUnicode(nullptr, 1, name, kFSCatInfoNone, nullptr, nullptr, nullptr), paramErr);
-  EXPECT_EQ(FSCreateDirectoryUnicode(&folder, 1, name, kFSCatInfoNone, nullptr, nullptr, nullptr, &id),
+  EXPECT_EQ(FSCreateFileUnicode(&folder, 1, name, kFSCatInfoPermissions, &info, nullptr, nullptr),
             paramErr);
-  EXPECT_EQ(FSCreateDirectoryUnicode(&folder, 1, name, kFSCatInfoPermissions, &info, nullptr, nullptr,
-                                     nullptr),
+  EXPECT_EQ(FSCreateFileUnicode(&folder, 1, name, kFSCatInfoNone, &info, nullptr, nullptr),
+            paramErr);
+  EXPECT_EQ(FSCreateFileUnicode(&folder, 1, name, kFSCatInfoNone, nullptr, nullptr, spec),
+            paramErr);
+  EXPECT_EQ(FSCreateFileUnicode(nullptr, 1, name, kFSCatInfoNone, nullptr, nullptr, nullptr),
+            paramErr);
+  EXPECT_EQ(
+      FSCreateDirectoryUnicode(&folder, 1, name, kFSCatInfoNone, nullptr, nullptr, nullptr, &id),
+      paramErr);
+  EXPECT_EQ(FSCreateDirectoryUnicode(&folder, 1, name, kFSCatInfoPermissions, &info, nullptr,
+                                     nullptr, nullptr),
             paramErr);
   EXPECT_TRUE(Entries(scratch.path()).empty());
 }
@@ -127,8 +132,9 @@ TEST(ObjectDeletion, RemovesFilesEmptyFoldersAndLinksThemselves) {
   };
   for (const Case &c : cases) {
     FSRef ref{};
-    ASSERT_EQ(FSMakeFSRefUnicode(&folder, c.name.size(), UnitsOf(c.name), kTextEncodingUnknown, &ref),
-              noErr);
+    ASSERT_EQ(
+        FSMakeFSRefUnicode(&folder, c.name.size(), UnitsOf(c.name), kTextEncodingUnknown, &ref),
+        noErr);
     EXPECT_EQ(FSDeleteObject(&ref), c.status) << ref.path;
     EXPECT_EQ(Exists(ref.path), c.remains) << ref.path;
     if (c.status == noErr) {

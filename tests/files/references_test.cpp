@@ -106,8 +106,9 @@ TEST(FileReference, ANameIsNotFollowed) {
   };
   for (const Case &c : cases) {
     FSRef child{};
-    ASSERT_EQ(FSMakeFSRefUnicode(&folder, c.name.size(), UnitsOf(c.name), kTextEncodingUnknown, &child),
-              c.status);
+    ASSERT_EQ(
+        FSMakeFSRefUnicode(&folder, c.name.size(), UnitsOf(c.name), kTextEncodingUnknown, &child),
+        c.status);
     if (c.status == noErr) {
       EXPECT_EQ(std::string(child.path), scratch.path() + c.path);
     }

@@ -145,6 +145,8 @@ TEST(TemporaryFolder, MustBeTheUsersOwnPrivateFolder) {
       {open, EPERM},
       {sticky, EPERM},
       {scratch.path() + "/link", EPERM},
+      {scratch.path() + "/link/", EPERM},
+      {good + "//", noErr},
       {scratch.path() + "/file", EPERM},
       {scratch.path() + "/missing", fnfErr},
   };
@@ -153,7 +155,7 @@ TEST(TemporaryFolder, MustBeTheUsersOwnPrivateFolder) {
     Found found = Find(kUserDomain, kTemporaryFolderType, kDontCreateFolder);
     EXPECT_EQ(found.status, c.status) << c.path;
     if (c.status == noErr) {
-      EXPECT_EQ(found.path, c.path);
+      EXPECT_EQ(found.path, good);
     }
   }
   EXPECT_FALSE(Exists(scratch.path() + "/missing"));

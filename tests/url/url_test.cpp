@@ -1,5 +1,7 @@
 // File URLs: paths resolved against the folder current when they were made,
 // component editing, identity, and reading a file's content.
+#include "platform/url/url.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +11,6 @@
 #include <string>
 
 #include "platform/cf/cf_ref.hpp"
-#include "platform/url/url.h"
 #include "tests/sec/scratch_volumes.hpp"
 
 namespace {
@@ -20,9 +21,9 @@ using volume_test::PathOf;
 using volume_test::ScratchFolder;
 
 CFRef<CFURLRef> URLOf(const std::string &path, bool directory) {
-  return CFRef<CFURLRef>::Adopt(CFURLCreateFromFileSystemRepresentation(
-      nullptr, reinterpret_cast<const UInt8 *>(path.data()), static_cast<CFIndex>(path.size()),
-      directory));
+  return CFRef<CFURLRef>::Adopt(
+      CFURLCreateFromFileSystemRepresentation(nullptr, reinterpret_cast<const UInt8 *>(path.data()),
+                                              static_cast<CFIndex>(path.size()), directory));
 }
 
 std::string UnresolvedPathOf(CFURLRef url) {
@@ -43,9 +44,9 @@ std::string TextOf(CFStringRef string) {
 std::string TextOf(const CFRef<CFStringRef> &string) { return TextOf(string.get()); }
 
 CFRef<CFStringRef> StringOf(const std::string &text) {
-  return CFRef<CFStringRef>::Adopt(CFStringCreateWithBytes(
-      nullptr, reinterpret_cast<const UInt8 *>(text.data()), static_cast<CFIndex>(text.size()),
-      kCFStringEncodingUTF8, false));
+  return CFRef<CFStringRef>::Adopt(
+      CFStringCreateWithBytes(nullptr, reinterpret_cast<const UInt8 *>(text.data()),
+                              static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false));
 }
 
 std::string CurrentFolder() {
@@ -72,15 +73,16 @@ TEST(URLPath, AbsolutePathsDropTrailingSlashesButNotTheRoot) {
     std::string expected;
   } cases[] = {
       {"/a/b", false, "/a/b"}, {"/a/b/", true, "/a/b"}, {"/a//", true, "/a"},
-      {"/", true, "/"},        {"//", true, "/"},        {"/a b/\xc3\xa9", false, "/a b/\xc3\xa9"},
+      {"/", true, "/"},        {"//", true, "/"},       {"/a b/\xc3\xa9", false, "/a b/\xc3\xa9"},
   };
   for (const Case &c : cases) {
     auto url = URLOf(c.path, c.directory);
     ASSERT_TRUE(url) << c.path;
     EXPECT_EQ(PathOf(url.get()), c.expected) << c.path;
     EXPECT_EQ(UnresolvedPathOf(url.get()), c.expected) << c.path;
-    EXPECT_EQ(TextOf(CFRef<CFStringRef>::Adopt(CFURLCopyFileSystemPath(url.get(), kCFURLPOSIXPathStyle))),
-              c.expected);
+    EXPECT_EQ(
+        TextOf(CFRef<CFStringRef>::Adopt(CFURLCopyFileSystemPath(url.get(), kCFURLPOSIXPathStyle))),
+        c.expected);
     EXPECT_EQ(CFURLHasDirectoryPath(url.get()), c.directory) << c.path;
   }
 }
@@ -91,7 +93,8 @@ TEST(URLPath, RefusesEmptyPathsAndPathsHoldingNUL) {
   EXPECT_FALSE(CFURLCreateFromFileSystemRepresentation(nullptr, nullptr, 3, false));
   EXPECT_FALSE(CFURLCreateWithFileSystemPath(nullptr, StringOf(std::string("a\0b", 3)).get(),
                                              kCFURLPOSIXPathStyle, false));
-  EXPECT_FALSE(CFURLCreateWithFileSystemPath(nullptr, StringOf("").get(), kCFURLPOSIXPathStyle, false));
+  EXPECT_FALSE(
+      CFURLCreateWithFileSystemPath(nullptr, StringOf("").get(), kCFURLPOSIXPathStyle, false));
 }
 
 TEST(URLPath, RelativePathKeepsTheFolderCurrentWhenItWasMade) {
@@ -126,9 +129,11 @@ TEST(URLPath, RepresentationMustFitTheBuffer) {
   std::string buffer(2048, '\x7f');
   auto *bytes = reinterpret_cast<UInt8 *>(buffer.data());
   EXPECT_FALSE(CFURLGetFileSystemRepresentation(url.get(), true, bytes, 1024));
-  EXPECT_FALSE(CFURLGetFileSystemRepresentation(url.get(), true, bytes, static_cast<CFIndex>(path.size())));
+  EXPECT_FALSE(
+      CFURLGetFileSystemRepresentation(url.get(), true, bytes, static_cast<CFIndex>(path.size())));
   EXPECT_EQ(buffer[0], '\x7f') << "a refused buffer is left alone";
-  ASSERT_TRUE(CFURLGetFileSystemRepresentation(url.get(), true, bytes, static_cast<CFIndex>(path.size() + 1)));
+  ASSERT_TRUE(CFURLGetFileSystemRepresentation(url.get(), true, bytes,
+                                               static_cast<CFIndex>(path.size() + 1)));
   EXPECT_EQ(std::string(buffer.c_str()), path);
   EXPECT_FALSE(CFURLGetFileSystemRepresentation(url.get(), true, bytes, 0));
 }
@@ -139,17 +144,13 @@ TEST(URLComponents, Appending) {
     std::string component;
     std::string expected;  // "null": refused
   } cases[] = {
-      {"/a", "b", "/a/b"},
-      {"/", "b", "/b"},
-      {"/a/", "b/", "/a/b"},
-      {"/a", "b/c", "/a/b/c"},
-      {"/a", "", "null"},
-      {"/a", std::string("b\0c", 3), "null"},
+      {"/a", "b", "/a/b"},     {"/", "b", "/b"},   {"/a/", "b/", "/a/b"},
+      {"/a", "b/c", "/a/b/c"}, {"/a", "", "null"}, {"/a", std::string("b\0c", 3), "null"},
   };
   for (const Case &c : cases) {
     auto base = URLOf(c.base, true);
-    auto appended = CFRef<CFURLRef>::Adopt(
-        CFURLCreateCopyAppendingPathComponent(nullptr, base.get(), StringOf(c.component).get(), true));
+    auto appended = CFRef<CFURLRef>::Adopt(CFURLCreateCopyAppendingPathComponent(
+        nullptr, base.get(), StringOf(c.component).get(), true));
     EXPECT_EQ(PathOf(appended.get()), c.expected) << c.base << " + " << c.component;
     if (appended) {
       EXPECT_TRUE(CFURLHasDirectoryPath(appended.get()));
@@ -174,12 +175,17 @@ TEST(URLComponents, LastComponentAndParent) {
     std::string last;
     std::string parent;
   } cases[] = {
-      {"/a/b", "b", "/a"}, {"/a/b/", "b", "/a"}, {"/a", "a", "/"}, {"/", "/", "/"},
+      {"/a/b", "b", "/a"},
+      {"/a/b/", "b", "/a"},
+      {"/a", "a", "/"},
+      {"/", "/", "/"},
   };
   for (const Case &c : cases) {
     auto url = URLOf(c.path, false);
-    EXPECT_EQ(TextOf(CFRef<CFStringRef>::Adopt(CFURLCopyLastPathComponent(url.get()))), c.last) << c.path;
-    auto parent = CFRef<CFURLRef>::Adopt(CFURLCreateCopyDeletingLastPathComponent(nullptr, url.get()));
+    EXPECT_EQ(TextOf(CFRef<CFStringRef>::Adopt(CFURLCopyLastPathComponent(url.get()))), c.last)
+        << c.path;
+    auto parent =
+        CFRef<CFURLRef>::Adopt(CFURLCreateCopyDeletingLastPathComponent(nullptr, url.get()));
     EXPECT_EQ(PathOf(parent.get()), c.parent) << c.path;
     EXPECT_TRUE(CFURLHasDirectoryPath(parent.get())) << c.path;
   }
@@ -263,7 +269,8 @@ TEST(URLResource, ReadsTheWholeRegularFile) {
   struct Case {
     std::string name;
     std::string content;
-  } cases[] = {{"empty", ""}, {"small", "hello\n"}, {"binary", std::string("a\0b", 3)}, {"big", big}};
+  } cases[] = {
+      {"empty", ""}, {"small", "hello\n"}, {"binary", std::string("a\0b", 3)}, {"big", big}};
   for (const Case &c : cases) {
     WriteFile(scratch.path() + "/" + c.name, c.content);
     Read read = ReadResource(scratch.path() + "/" + c.name);
@@ -294,7 +301,8 @@ TEST(URLResource, FailuresReportTheErrnoAndNoData) {
     std::string name;
     SInt32 error;
   } cases[] = {
-      {"missing", ENOENT}, {"folder", EISDIR}, {"fifo", EINVAL}, {"huge", EFBIG}, {"limit/x", ENOTDIR},
+      {"missing", ENOENT}, {"folder", EISDIR},   {"fifo", EINVAL},
+      {"huge", EFBIG},     {"limit/x", ENOTDIR},
   };
   for (const Case &c : cases) {
     Read read = ReadResource(scratch.path() + "/" + c.name);
