@@ -1,29 +1,34 @@
 #include "sec/copy_folder_safety.hpp"
 
-#include <linux/magic.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+
+#include <cstdint>
 
 namespace tolvan {
 namespace {
 
-// Not all of these are in every kernel's linux/magic.h.
-constexpr unsigned long kExfatMagic = 0x2011BAB0;
-constexpr unsigned long kNtfsMagic = 0x5346544E;
-constexpr unsigned long kNtfs3Magic = 0x7366746E;
-constexpr unsigned long kFuseMagic = 0x65735546;
-constexpr unsigned long kCifsMagic = 0xFF534D42;
-constexpr unsigned long kSmb2Magic = 0xFE534D42;
-
-constexpr unsigned long kOwnerlessVolumes[] = {MSDOS_SUPER_MAGIC, kExfatMagic,    kNtfsMagic,
-                                               kNtfs3Magic,       kFuseMagic,     kCifsMagic,
-                                               kSmb2Magic,        SMB_SUPER_MAGIC};
+// statfs f_type values; the file manager reports group 99 on the same
+// volumes (platform/files/catalog_info.cpp).
+constexpr uint32_t kOwnerlessVolumes[] = {
+    0x4d44,      // FAT (msdos, vfat)
+    0x2011BAB0,  // exFAT
+    0x5346544e,  // NTFS
+    0x7366746e,  // NTFS (ntfs3)
+    0x65735546,  // FUSE (fuse, fuseblk)
+    0x9660,      // ISO 9660
+    0x15013346,  // UDF
+    0x517B,      // SMB
+    0xFF534D42,  // CIFS
+    0xFE534D42,  // SMB2
+    0x01021997,  // 9p
+};
 
 }  // namespace
 
 bool VolumeKeepsNoOwnership(const struct statfs &volume) {
-  const auto type = static_cast<unsigned long>(volume.f_type);
-  for (const unsigned long ownerless : kOwnerlessVolumes) {
+  const auto type = static_cast<uint32_t>(volume.f_type);
+  for (const uint32_t ownerless : kOwnerlessVolumes) {
     if (type == ownerless) return true;
   }
   return false;
