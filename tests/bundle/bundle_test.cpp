@@ -37,7 +37,7 @@ TEST(BundleCreate, RunningOutOfMemoryAtAnyStepLeavesNothingBehind) {
   TemporaryFolder top;
   std::string folder = top.Folder("Tool.bundle");
   WriteFile(folder + "/Info.plist", InfoNamingExecutable("Tool"));
-  auto url = FolderURL(folder);
+  auto url = URLFor(folder, true);
   for (long allowed = 0; allowed < 100; ++allowed) {
     varn_test::LimitedDefaultAllocator limited(allowed);
     CFBundleRef bundle = CFBundleCreate(kCFAllocatorDefault, url.get());

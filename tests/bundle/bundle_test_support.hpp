@@ -44,14 +44,14 @@ inline std::string InfoNamingExecutable(const std::string &name) {
   return InfoPlist("<dict><key>CFBundleExecutable</key><string>" + name + "</string></dict>");
 }
 
-inline CFRef<CFURLRef> FolderURL(const std::string &path) {
+inline CFRef<CFURLRef> URLFor(const std::string &path, bool isDirectory) {
   return CFRef<CFURLRef>::Adopt(CFURLCreateFromFileSystemRepresentation(
       kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(path.data()),
-      static_cast<CFIndex>(path.size()), true));
+      static_cast<CFIndex>(path.size()), isDirectory));
 }
 
 inline CFRef<CFBundleRef> BundleAt(const std::string &path) {
-  auto url = FolderURL(path);
+  auto url = URLFor(path, true);
   return CFRef<CFBundleRef>::Adopt(CFBundleCreate(kCFAllocatorDefault, url.get()));
 }
 

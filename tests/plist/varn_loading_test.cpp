@@ -20,12 +20,6 @@ using varn_test::Text;
 const int kSentinelTarget = 0;
 const CFPropertyListRef kUntouched = &kSentinelTarget;
 
-CFRef<CFURLRef> FileURL(const std::string &path) {
-  return CFRef<CFURLRef>::Adopt(CFURLCreateFromFileSystemRepresentation(
-      kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(path.data()),
-      static_cast<CFIndex>(path.size()), false));
-}
-
 struct Loaded {
   OSStatus status;
   CFPropertyListRef list;  // owned unless kUntouched or null
@@ -36,7 +30,8 @@ struct Loaded {
 
 Loaded LoadByURL(const std::string &path, CFOptionFlags option = kCFPropertyListImmutable) {
   Loaded loaded{0, kUntouched};
-  loaded.status = VarnPropertyListCreateFromXMLCFURL(FileURL(path).get(), option, &loaded.list);
+  loaded.status =
+      VarnPropertyListCreateFromXMLCFURL(URLFor(path, false).get(), option, &loaded.list);
   return loaded;
 }
 
@@ -222,7 +217,7 @@ TEST(VarnBundleFromFrameworkName, MissingOrUnloadableIsRefusedWithNull) {
 TEST(VarnPropertyListLoading, RunningOutOfMemoryLeavesNothingBehind) {
   TemporaryFolder top;
   WriteFile(top / "list.plist", kDictionary);
-  auto url = FileURL(top / "list.plist");
+  auto url = URLFor(top / "list.plist", false);
   for (long allowed = 0; allowed < 100; ++allowed) {
     varn_test::LimitedDefaultAllocator limited(allowed);
     CFPropertyListRef list = kUntouched;
