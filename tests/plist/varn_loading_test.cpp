@@ -184,8 +184,12 @@ CFRef<CFStringRef> Name(const std::string &name) {
 TEST(VarnBundleFromFrameworkName, FindsAndLoadsTheFramework) {
   FrameworksFolder frameworks;
   std::string name = frameworks.Framework("Sample", nullptr);
+  auto framework_name = Name(name);
+  // With another default in place, the loader's objects still come from the
+  // system allocator.
+  varn_test::LimitedDefaultAllocator other_default(-1);
   CFBundleRef bundle = reinterpret_cast<CFBundleRef>(const_cast<void *>(kUntouched));
-  ASSERT_EQ(VarnBundleCreateFromFrameworkName(Name(name).get(), &bundle), noErr);
+  ASSERT_EQ(VarnBundleCreateFromFrameworkName(framework_name.get(), &bundle), noErr);
   auto owned = CFRef<CFBundleRef>::Adopt(bundle);
   ASSERT_NE(bundle, nullptr);
   EXPECT_TRUE(CFBundleIsExecutableLoaded(bundle));
@@ -194,6 +198,9 @@ TEST(VarnBundleFromFrameworkName, FindsAndLoadsTheFramework) {
   ASSERT_NE(answer, nullptr);
   EXPECT_EQ(answer(), kModuleAnswer);
   EXPECT_EQ(CFGetAllocator(bundle), kCFAllocatorSystemDefault);
+  auto url = CFRef<CFURLRef>::Adopt(CFBundleCopyBundleURL(bundle));
+  EXPECT_EQ(CFGetAllocator(url.get()), kCFAllocatorSystemDefault);
+  EXPECT_EQ(other_default.outstanding(), 0);
 }
 
 TEST(VarnBundleFromFrameworkName, MissingOrUnloadableIsRefusedWithNull) {
