@@ -13,7 +13,6 @@
 namespace tolvan::test {
 namespace {
 
-constexpr int kTimeoutSeconds = 60;
 constexpr OSStatus kGranted = 0;
 constexpr OSStatus kDenied = errAuthorizationDenied;
 constexpr OSStatus kCancelled = errAuthorizationCanceled;
@@ -44,29 +43,17 @@ class HelperToolAuthorization : public ::testing::Test {
   };
   std::string RunSession(const ThrowawayUser &user, PasswordTerminal *terminal,
                          const std::vector<Step> &steps) {
-    ChildOutcome outcome = RunInChild(
-        [&] {
-          // A session of its own: with no terminal given, none to ask at.
-          if (terminal == nullptr) {
-            setsid();
-          } else if (!terminal->TakeAsControllingTerminal(user.uid)) {
-            return std::string("no controlling terminal\n");
-          }
-          if (!BecomeUser(user, false)) return std::string("cannot become the user\n");
-          std::string report;
-          for (const Step &step : steps) {
-            ToolLaunch launch;
-            launch.tool = tool_;
-            launch.frame = FrameOf(step.request.get());
-            Exchange exchange = RunExchange(launch, &report);
-            report += CheckExchange(exchange, 0, &step.expected_reply);
-          }
-          return report;
-        },
-        kTimeoutSeconds, [terminal] {
-          if (terminal != nullptr) terminal->Serve();
-        });
-    return (outcome.finished ? "" : "application: " + outcome.failure + "\n") + outcome.report;
+    return RunApplicationAs(user, terminal, [&] {
+      std::string report;
+      for (const Step &step : steps) {
+        ToolLaunch launch;
+        launch.tool = tool_;
+        launch.frame = FrameOf(step.request.get());
+        Exchange exchange = RunExchange(launch, &report);
+        report += CheckExchange(exchange, 0, &step.expected_reply);
+      }
+      return report;
+    });
   }
 
   std::string Tag(const char *name) const { return std::string("e2e.") + name + "." + std::to_string(getpid()); }

@@ -22,7 +22,6 @@
 namespace tolvan::test {
 namespace {
 
-constexpr int kTimeoutSeconds = 60;
 constexpr OSStatus kGranted = 0;
 
 // What must not change about a file that was not repaired.
@@ -181,34 +180,6 @@ class SelfRepair : public ::testing::Test {
     return OwnersCopy(TOLVAN_HELPER_PATH, path, owner) ? path : "";
   }
 
-  // Runs launches one after another from one application process of user,
-  // in a session of its own (on terminal when given), and returns what each
-  // exchange gave, or a failure of the application itself.
-  // as_root, when given, prepares the application's process before it
-  // becomes the user; what it returns ends the run when not empty.
-  std::string RunAs(const ThrowawayUser &user, PasswordTerminal *terminal,
-                    const std::function<std::string()> &application,
-                    const std::function<std::string()> &as_root = {}) {
-    ChildOutcome outcome = RunInChild(
-        [&] {
-          if (terminal == nullptr) {
-            setsid();
-          } else if (!terminal->TakeAsControllingTerminal(user.uid)) {
-            return std::string("no controlling terminal\n");
-          }
-          if (as_root) {
-            std::string failure = as_root();
-            if (!failure.empty()) return failure;
-          }
-          if (!BecomeUser(user, false)) return std::string("cannot become the user\n");
-          return application();
-        },
-        kTimeoutSeconds, [terminal] {
-          if (terminal != nullptr) terminal->Serve();
-        });
-    return (outcome.finished ? "" : "application: " + outcome.failure + "\n") + outcome.report;
-  }
-
   // One exchange through tool; "" when it ended with exit_code and
   // expected_reply (null: no reply at all).
   static std::string RunOne(const std::string &tool, CFDictionaryRef request, int exit_code,
@@ -247,7 +218,7 @@ TEST_F(SelfRepair, AnAdministratorRepairsTheCopyOnceAndLaterRunsTakeTheNormalPat
   auto second = RichRequest(Tag("second"));
   // One session, so that the timestamp of the first run holds for the
   // second.
-  EXPECT_EQ(RunAs(admin_, &terminal,
+  EXPECT_EQ(RunApplicationAs(admin_, &terminal,
                   [&] {
                     std::string report = RunOne(tool, first.get(), 0, &kGranted);
                     const FileState repaired = StateOf(tool);
@@ -294,7 +265,7 @@ TEST_F(SelfRepair, ARefusedLaunchChangesNothing) {
     auto request = RichRequest(Tag(c.tag));
     PasswordTerminal terminal({c.user->password});
     ASSERT_TRUE(terminal.ok());
-    EXPECT_EQ(RunAs(*c.user, c.terminal ? &terminal : nullptr,
+    EXPECT_EQ(RunApplicationAs(*c.user, c.terminal ? &terminal : nullptr,
                     [&] { return RunOne(tool, request.get(), c.exit_code, nullptr); }),
               "")
         << terminal.transcript();
@@ -312,7 +283,7 @@ TEST_F(SelfRepair, SelfRepairModeStartedByAUserWritesItsProcessIdAndRepairsNothi
   for (const std::string &path : {tool, installed_}) {
     SCOPED_TRACE(path);
     const FileState before = StateOf(path);
-    EXPECT_EQ(RunAs(user_, nullptr,
+    EXPECT_EQ(RunApplicationAs(user_, nullptr,
                     [&] {
                       RawRun run = RunWithArguments(path, {"--self-repair"});
                       const uint32_t word = htonl(uint32_t(run.pid));
@@ -340,7 +311,7 @@ TEST_F(SelfRepair, APrivilegedCopyKilledByASignalIsAnInternalFailure) {
   ASSERT_TRUE(UsePolicy("agent = " + granting + "\n"));
   auto request = RichRequest(Tag("killed"));
   const std::string commandLine = tool + std::string("\0--self-repair\0", 15);
-  EXPECT_EQ(RunAs(admin_, nullptr,
+  EXPECT_EQ(RunApplicationAs(admin_, nullptr,
                   [&] {
                     return RunOne(tool, request.get(), kToolStatusInternal, nullptr,
                                     [&](pid_t relay) -> std::string {
@@ -394,7 +365,7 @@ TEST_F(SelfRepair, ARepairThatCannotChangeTheFileEndsWithoutServing) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     auto request = RichRequest(Tag("unchangeable"));
-    const std::string report = RunAs(
+    const std::string report = RunApplicationAs(
         admin_, nullptr, [&] { return RunOne(tool, request.get(), kToolStatusInternal, nullptr); },
         c.as_root);
     RunProgram({"chattr", "-i", tool});
@@ -441,7 +412,7 @@ TEST_F(SelfRepair, APathSwappedBeforeTheRepairGivesNoOneRoot) {
     ASSERT_FALSE(swapping.empty());
     ASSERT_TRUE(UsePolicy("agent = " + swapping + "\n"));
     auto request = RichRequest(Tag("swap"));
-    EXPECT_EQ(RunAs(admin_, nullptr,
+    EXPECT_EQ(RunApplicationAs(admin_, nullptr,
                     [&] { return RunOne(tool, request.get(), kToolStatusInternal, nullptr); }),
               "");
     EXPECT_EQ(StoreMismatches(request.get(), false), "");

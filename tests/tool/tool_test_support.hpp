@@ -312,6 +312,35 @@ class PasswordTerminal {
   size_t prompts_ = 0;
 };
 
+// Runs application in a child that is user in a session of its own: on
+// terminal, its controlling terminal, when given; with none, no one can be
+// asked there. as_root, when given, prepares the child before it becomes the
+// user; a report it returns ends the run. The parent answers the terminal's
+// prompts while it waits. "" when all went as expected.
+inline std::string RunApplicationAs(const ThrowawayUser &user, PasswordTerminal *terminal,
+                                    const std::function<std::string()> &application,
+                                    const std::function<std::string()> &as_root = {}) {
+  constexpr int kApplicationTimeoutSeconds = 60;
+  ChildOutcome outcome = RunInChild(
+      [&] {
+        if (terminal == nullptr) {
+          setsid();
+        } else if (!terminal->TakeAsControllingTerminal(user.uid)) {
+          return std::string("no controlling terminal\n");
+        }
+        if (as_root) {
+          std::string failure = as_root();
+          if (!failure.empty()) return failure;
+        }
+        if (!BecomeUser(user, false)) return std::string("cannot become the user\n");
+        return application();
+      },
+      kApplicationTimeoutSeconds, [terminal] {
+        if (terminal != nullptr) terminal->Serve();
+      });
+  return (outcome.finished ? "" : "application: " + outcome.failure + "\n") + outcome.report;
+}
+
 // A file read whole; "" when it cannot be read.
 inline std::string ReadWholeFile(const std::string &path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
