@@ -1,7 +1,7 @@
 // Catalog information: the owner, group and mode of an object, read and
-// (owner and group) written without following a symbolic link.
+// (owner and group) written without following a symbolic link, neither at
+// the object nor on the way to it.
 #include <fcntl.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/files/file_status.hpp"
+#include "platform/files/folder_descriptor.hpp"
 #include "unix/unique_fd.hpp"
 
 namespace tolvan::files {
@@ -43,10 +44,6 @@ bool KeepsNoOwners(int fd) {
   return false;
 }
 
-bool ValidRef(const FSRef *ref) {
-  return ref != nullptr && ref->path[0] == '/' &&
-         strnlen(ref->path, sizeof ref->path) < sizeof ref->path;
-}
 
 }  // namespace
 }  // namespace tolvan::files
@@ -56,7 +53,7 @@ using namespace tolvan::files;
 OSStatus FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo,
                           FSCatalogInfo *catalogInfo, HFSUniStr255 *outName, FSSpec *fsSpec,
                           FSRef *parentRef) {
-  if (!ValidRef(ref) || (whichInfo & ~FSCatalogInfoBitmap{kFSCatInfoPermissions}) != 0 ||
+  if (ref == nullptr || (whichInfo & ~FSCatalogInfoBitmap{kFSCatInfoPermissions}) != 0 ||
       outName != nullptr || fsSpec != nullptr || parentRef != nullptr) {
     return paramErr;
   }
@@ -64,7 +61,11 @@ OSStatus FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo,
   if (catalogInfo == nullptr) return paramErr;
   // One descriptor for both questions, so the owner and the volume are those
   // of the same object.
-  tolvan::UniqueFd object(::open(ref->path, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  ObjectInFolder place;
+  OSStatus opened = OpenObjectFolder(*ref, &place);
+  if (opened != noErr) return opened;
+  tolvan::UniqueFd object(
+      ::openat(place.folder.get(), place.name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!object) return StatusOfErrno(errno);
   struct stat status;
   if (::fstat(object.get(), &status) != 0) return StatusOfErrno(errno);
@@ -77,13 +78,16 @@ OSStatus FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo,
 
 OSStatus FSSetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo,
                           const FSCatalogInfo *catalogInfo) {
-  if (!ValidRef(ref) || (whichInfo & ~FSCatalogInfoBitmap{kFSCatInfoPermissions}) != 0) {
+  if (ref == nullptr || (whichInfo & ~FSCatalogInfoBitmap{kFSCatInfoPermissions}) != 0) {
     return paramErr;
   }
   if (whichInfo == kFSCatInfoNone) return noErr;
   if (catalogInfo == nullptr) return paramErr;
-  if (::fchownat(AT_FDCWD, ref->path, catalogInfo->permissions[0], catalogInfo->permissions[1],
-                 AT_SYMLINK_NOFOLLOW) != 0) {
+  ObjectInFolder place;
+  OSStatus opened = OpenObjectFolder(*ref, &place);
+  if (opened != noErr) return opened;
+  if (::fchownat(place.folder.get(), place.name, catalogInfo->permissions[0],
+                 catalogInfo->permissions[1], AT_SYMLINK_NOFOLLOW) != 0) {
     return StatusOfErrno(errno);
   }
   return noErr;

@@ -4,10 +4,13 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <string.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/files/file_status.hpp"
 
 namespace tolvan::files {
 
@@ -21,6 +24,23 @@ UniqueFd OpenFolderWithoutLinks(const char *path) {
   // does not know.
   if (errno != ENOSYS && errno != EPERM) return UniqueFd();
   return UniqueFd(::open(path, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+OSStatus OpenObjectFolder(const FSRef &ref, ObjectInFolder *object) {
+  size_t length = strnlen(ref.path, sizeof ref.path);
+  if (length == sizeof ref.path || length == 0 || ref.path[0] != '/') return paramErr;
+  if (length == 1) {
+    object->folder = OpenFolderWithoutLinks("/");
+    object->name = ".";
+  } else {
+    const char *slash = static_cast<const char *>(::memrchr(ref.path, '/', length));
+    if (slash[1] == '\0') return paramErr;
+    FSRef parent{};
+    ::memcpy(parent.path, ref.path, slash == ref.path ? 1 : static_cast<size_t>(slash - ref.path));
+    object->folder = OpenFolderWithoutLinks(parent.path);
+    object->name = slash + 1;
+  }
+  return object->folder ? noErr : StatusOfErrno(errno);
 }
 
 }  // namespace tolvan::files

@@ -2,7 +2,6 @@
 // Everything happens relative to a descriptor of the folder, and a name that
 // exists already (a link included) is never followed or reused.
 #include <fcntl.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,20 +75,15 @@ OSStatus FSCreateDirectoryUnicode(const FSRef *parent, UniCharCount nameLength, 
 
 OSStatus FSDeleteObject(const FSRef *ref) {
   if (ref == nullptr) return paramErr;
-  size_t length = strnlen(ref->path, sizeof ref->path);
-  if (length == sizeof ref->path || length == 0 || ref->path[0] != '/') return paramErr;
-  const char *slash = static_cast<const char *>(::memrchr(ref->path, '/', length));
-  const char *name = slash + 1;
-  if (length == 1) return EBUSY;  // the root
-  if (*name == '\0') return paramErr;
-  FSRef parent{};
-  size_t parent_length = slash == ref->path ? 1 : static_cast<size_t>(slash - ref->path);
-  memcpy(parent.path, ref->path, parent_length);
-  tolvan::UniqueFd folder = OpenFolderWithoutLinks(parent.path);
-  if (!folder) return StatusOfErrno(errno);
-  struct stat status;
-  if (::fstatat(folder.get(), name, &status, AT_SYMLINK_NOFOLLOW) != 0) return StatusOfErrno(errno);
-  int flags = S_ISDIR(status.st_mode) ? AT_REMOVEDIR : 0;
-  if (::unlinkat(folder.get(), name, flags) != 0) return StatusOfErrno(errno);
+  ObjectInFolder object;
+  OSStatus status = OpenObjectFolder(*ref, &object);
+  if (status != noErr) return status;
+  if (object.name[0] == '.' && object.name[1] == '\0') return EBUSY;  // the root
+  struct stat info;
+  if (::fstatat(object.folder.get(), object.name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return StatusOfErrno(errno);
+  }
+  int flags = S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0;
+  if (::unlinkat(object.folder.get(), object.name, flags) != 0) return StatusOfErrno(errno);
   return noErr;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -95,21 +96,35 @@ TEST(ObjectCreation, UnsupportedArgumentsAreRefusedBeforeAnythingIsMade) {
   EXPECT_TRUE(Entries(scratch.path()).empty());
 }
 
-TEST(ObjectCreation, AParentReplacedByALinkIsNotWorkedIn) {
+// References made before a folder on their path was swapped for a link to
+// another place: nothing is made, read, changed or removed over there.
+TEST(ObjectCreation, AFolderReplacedByALinkIsNotWorkedIn) {
   ScratchFolder scratch;
   std::string parent = scratch.Make("parent");
   std::string elsewhere = scratch.Make("elsewhere");
   FSRef ref = RefFor(parent);
   FSRef below = RefFor(scratch.Make("parent/below"));
-  ASSERT_EQ(::rmdir(below.path), 0);
-  ASSERT_EQ(::rmdir(parent.c_str()), 0);
+  std::ofstream(parent + "/below/file") << "x";
+  FSRef file = RefFor(parent + "/below/file");
+  std::filesystem::remove_all(parent);
   ASSERT_EQ(::symlink("elsewhere", parent.c_str()), 0);
   scratch.Make("elsewhere/below");
+  std::ofstream(elsewhere + "/below/file") << "x";
+
   EXPECT_NE(CreateFile(ref, u"planted"), noErr);
   EXPECT_NE(CreateFolder(ref, u"planted"), noErr);
   EXPECT_NE(CreateFile(below, u"planted"), noErr) << "a link earlier on the path";
+  EXPECT_NE(FSDeleteObject(&file), noErr);
+  FSCatalogInfo info{};
+  EXPECT_NE(FSGetCatalogInfo(&file, kFSCatInfoPermissions, &info, nullptr, nullptr, nullptr), noErr);
+  info.permissions[0] = info.permissions[1] = 54321;
+  EXPECT_NE(FSSetCatalogInfo(&file, kFSCatInfoPermissions, &info), noErr);
+
   EXPECT_EQ(Entries(elsewhere), std::set<std::string>{"below"});
-  EXPECT_TRUE(Entries(elsewhere + "/below").empty());
+  EXPECT_EQ(Entries(elsewhere + "/below"), std::set<std::string>{"file"});
+  struct stat status {};
+  ASSERT_EQ(::stat((elsewhere + "/below/file").c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, ::geteuid());
 }
 
 TEST(ObjectDeletion, RemovesFilesEmptyFoldersAndLinksThemselves) {
@@ -143,6 +158,8 @@ TEST(ObjectDeletion, RemovesFilesEmptyFoldersAndLinksThemselves) {
   }
   EXPECT_TRUE(Exists(scratch.path() + "/target")) << "the link's target stays";
   EXPECT_EQ(FSDeleteObject(nullptr), paramErr);
+  FSRef root = RefFor("/");
+  EXPECT_EQ(FSDeleteObject(&root), EBUSY);
 }
 
 }  // namespace
