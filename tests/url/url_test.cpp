@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/cf/cf_ref.hpp"
+#include "tests/plist/varn_test_support.hpp"
 #include "tests/sec/scratch_volumes.hpp"
 
 namespace {
@@ -325,6 +326,37 @@ TEST(URLResource, OnlyTheDataCanBeAskedFor) {
   EXPECT_EQ(error, EINVAL);
   EXPECT_FALSE(CFURLCreateDataAndPropertiesFromResource(nullptr, url.get(), nullptr, nullptr,
                                                         nullptr, &error));
+}
+
+// Every allocation that can fail is given the chance to: each call then
+// answers null (or false with ENOMEM) and leaves nothing allocated behind.
+TEST(URLMemory, RunningOutOfMemoryLosesNothing) {
+  ScratchFolder scratch;
+  WriteFile(scratch.path() + "/file", "content");
+  auto component = StringOf("y");
+  InFolder in(scratch.path());
+  bool all_made = false;
+  for (long allowed = 0; !all_made && allowed < 32; ++allowed) {
+    varn_test::LimitedDefaultAllocator limit(allowed);
+    {
+      auto url = URLOf("file", false);
+      CFRef<CFURLRef> appended, parent;
+      Read read{false, 0, {}};
+      if (url) {
+        appended = CFRef<CFURLRef>::Adopt(
+            CFURLCreateCopyAppendingPathComponent(nullptr, url.get(), component.get(), false));
+        parent = CFRef<CFURLRef>::Adopt(CFURLCreateCopyDeletingLastPathComponent(nullptr, url.get()));
+        read.ok = CFURLCreateDataAndPropertiesFromResource(nullptr, url.get(), read.data.out(),
+                                                           nullptr, nullptr, &read.error);
+        EXPECT_EQ(read.ok, read.error == 0) << allowed;
+        EXPECT_EQ(read.ok, static_cast<bool>(read.data)) << allowed;
+        EXPECT_TRUE(read.ok || read.error == ENOMEM) << allowed << ": " << read.error;
+      }
+      all_made = url && appended && parent && read.ok;
+    }
+    EXPECT_EQ(limit.outstanding(), 0) << "after " << allowed << " allocations";
+  }
+  EXPECT_TRUE(all_made);
 }
 
 }  // namespace
