@@ -17,7 +17,7 @@ OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory) {
   if (path == nullptr || ref == nullptr) return paramErr;
   char resolved[PATH_MAX];
   if (::realpath(reinterpret_cast<const char *>(path), resolved) == nullptr) {
-    return StatusOfErrno(errno);
+    return errno == ENAMETOOLONG ? paramErr : StatusOfErrno(errno);
   }
   size_t length = std::strlen(resolved);
   if (length >= sizeof ref->path) return paramErr;

@@ -62,6 +62,7 @@ TEST(FileReference, PathsLongerThanAReferenceAreRefused) {
   ASSERT_TRUE(std::filesystem::create_directories(deep));
   FSRef ref{};
   EXPECT_EQ(MakeRef(deep, &ref), paramErr);
+  EXPECT_EQ(MakeRef("/" + std::string(5000, 'n'), &ref), paramErr) << "longer than any path";
 
   std::string fits = scratch.path();
   while (fits.size() < kFSRefPathCapacity - 1) {
