@@ -7,6 +7,7 @@
 //    root, untimed) before every run, so that each run relays through the
 //    trampoline and repairs the file again.
 // Run as root: it installs the trampoline and creates a throwaway user.
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,8 +17,6 @@
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "tests/tool/tool_test_support.hpp"
 
@@ -63,7 +62,8 @@ std::string Prepare(Setup *s) {
     return "cannot write the authorization set-up";
   }
   s->folder = test::SystemRootPath("home/" + s->admin.name);
-  if (!test::MakeRootOwnedFolders(test::SystemRootPath("home")) || mkdir(s->folder.c_str(), 0755) != 0 ||
+  if (!test::MakeRootOwnedFolders(test::SystemRootPath("home")) ||
+      mkdir(s->folder.c_str(), 0755) != 0 ||
       chown(s->folder.c_str(), s->admin.uid, s->admin.gid) != 0) {
     return "cannot make the user's folder";
   }

@@ -4,6 +4,7 @@
 #include "sec/self_repair_relay.hpp"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -13,8 +14,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "platform/cf/cf.h"
 #include "platform/cf/cf_ref.hpp"
@@ -76,7 +75,8 @@ void Serve(int link, int pairs = 1) {
   (void)TolvanUNIXWrite(pipe.write.get(), kPassedContent, sizeof kPassedContent, nullptr);
   int32_t status = kCopysStatus;
   int32_t fd = pipe.read.get();
-  auto status_number = CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberSInt32Type, &status));
+  auto status_number =
+      CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberSInt32Type, &status));
   auto fd_number = CFRef<CFNumberRef>::Adopt(CFNumberCreate(nullptr, kCFNumberSInt32Type, &fd));
   const void *items[] = {fd_number.get()};
   auto fds = CFRef<CFArrayRef>::Adopt(CFArrayCreate(nullptr, items, 1, &kCFTypeArrayCallBacks));
@@ -113,7 +113,8 @@ std::string RunRelay(const RelayCase &c) {
   test::SocketPair application = test::MakeSocketPair();
   test::SocketPair link = test::MakeSocketPair();
   const auto send = [&] {
-    return WriteDictionaryToDescriptor(Request(c.request_pairs).get(), application.ours.get()) == 0 &&
+    return WriteDictionaryToDescriptor(Request(c.request_pairs).get(), application.ours.get()) ==
+               0 &&
            shutdown(application.ours.get(), SHUT_WR) == 0;
   };
   // A request larger than the socket's buffer is sent from a process of its
@@ -150,14 +151,16 @@ std::string RunRelay(const RelayCase &c) {
   if (c.application_gone) return report;
   application.theirs.reset();  // the tool has ended
   CFRef<CFDictionaryRef> reply;
-  const bool replied = CopyDictionaryTranslatingDescriptors(application.ours.get(), reply.out()) == 0;
+  const bool replied =
+      CopyDictionaryTranslatingDescriptors(application.ours.get(), reply.out()) == 0;
   if (replied != c.replies) return report + (replied ? "unexpected reply\n" : "no reply\n");
   if (!replied) return report;
   if (TolvanSecGetErrorFromResponse(reply.get()) != kCopysStatus) report += "reply status\n";
   auto fds = static_cast<CFArrayRef>(CFDictionaryGetValue(reply.get(), kDescriptorArrayKey));
   int fd = -1;
   if (fds == nullptr || CFArrayGetCount(fds) != 1 ||
-      !CFNumberGetValue(static_cast<CFNumberRef>(CFArrayGetValueAtIndex(fds, 0)), kCFNumberIntType, &fd)) {
+      !CFNumberGetValue(static_cast<CFNumberRef>(CFArrayGetValueAtIndex(fds, 0)), kCFNumberIntType,
+                        &fd)) {
     return report + "no descriptor in the reply\n";
   }
   char content[sizeof kPassedContent] = {};
@@ -197,8 +200,8 @@ TEST(RelayThroughPrivilegedCopy, ReportsTheCopysOwnOutcome) {
       {"killed before reading the request", WriteProcessIdWord, 0, true, kHelperToolInternalErr,
        false},
       // Success without having served the request is no success.
-      {"exit 0 before reading the request", WriteProcessIdWord, 0, false,
-       kHelperToolInternalErr, false},
+      {"exit 0 before reading the request", WriteProcessIdWord, 0, false, kHelperToolInternalErr,
+       false},
       {"exit 3 before the process-id word", [](int) {}, 3, false, kHelperToolCancelledErr, false},
       {"exit 2 within the process-id word", WriteHalfAWord, 2, false, kHelperToolDeniedErr, false},
       {"killed within the process-id word", WriteHalfAWord, 0, true, kHelperToolInternalErr, false},

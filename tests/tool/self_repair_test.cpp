@@ -4,6 +4,7 @@
 // trampoline, with real authentication at a pseudo-terminal or through an
 // agent.
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -13,8 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "sec/helper_tool_result.h"
 #include "tests/tool/tool_test_support.hpp"
@@ -103,7 +102,8 @@ RawRun RunWithArguments(const std::string &tool, const std::vector<std::string> 
   close(sockets[1]);
   shutdown(sockets[0], SHUT_WR);
   char buffer[256];
-  for (ssize_t n; (n = read(sockets[0], buffer, sizeof buffer)) > 0;) run.output.append(buffer, size_t(n));
+  for (ssize_t n; (n = read(sockets[0], buffer, sizeof buffer)) > 0;)
+    run.output.append(buffer, size_t(n));
   close(sockets[0]);
   while (run.pid > 0 && waitpid(run.pid, &run.wait_status, 0) < 0 && errno == EINTR) {
   }
@@ -134,7 +134,8 @@ class SelfRepair : public ::testing::Test {
       RunProgram({"chattr", "-i", path});
       unlink(path.c_str());
     }
-    for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) rmdir(folder->c_str());
+    for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder)
+      rmdir(folder->c_str());
   }
 
   bool UsePolicy(const std::string &extra) {
@@ -183,8 +184,8 @@ class SelfRepair : public ::testing::Test {
   // One exchange through tool; "" when it ended with exit_code and
   // expected_reply (null: no reply at all).
   static std::string RunOne(const std::string &tool, CFDictionaryRef request, int exit_code,
-                              const OSStatus *expected_reply,
-                              std::function<std::string(pid_t)> after_form = {}) {
+                            const OSStatus *expected_reply,
+                            std::function<std::string(pid_t)> after_form = {}) {
     ToolLaunch launch;
     launch.tool = tool;
     launch.frame = FrameOf(request);
@@ -219,18 +220,19 @@ TEST_F(SelfRepair, AnAdministratorRepairsTheCopyOnceAndLaterRunsTakeTheNormalPat
   // One session, so that the timestamp of the first run holds for the
   // second.
   EXPECT_EQ(RunApplicationAs(admin_, &terminal,
-                  [&] {
-                    std::string report = RunOne(tool, first.get(), 0, &kGranted);
-                    const FileState repaired = StateOf(tool);
-                    if (repaired.owner != 0 || repaired.mode != (S_IFREG | 04555)) {
-                      report += "after the first run: " + Describe(repaired) + "\n";
-                    }
-                    // Set-user-ID root now: no relay and no repair, which
-                    // would touch the file's change time.
-                    report += RunOne(tool, second.get(), 0, &kGranted);
-                    if (!(StateOf(tool) == repaired)) report += "the second run changed the file\n";
-                    return report;
-                  }),
+                             [&] {
+                               std::string report = RunOne(tool, first.get(), 0, &kGranted);
+                               const FileState repaired = StateOf(tool);
+                               if (repaired.owner != 0 || repaired.mode != (S_IFREG | 04555)) {
+                                 report += "after the first run: " + Describe(repaired) + "\n";
+                               }
+                               // Set-user-ID root now: no relay and no repair, which
+                               // would touch the file's change time.
+                               report += RunOne(tool, second.get(), 0, &kGranted);
+                               if (!(StateOf(tool) == repaired))
+                                 report += "the second run changed the file\n";
+                               return report;
+                             }),
             "")
       << terminal.transcript();
   EXPECT_EQ(terminal.prompts(), 1u) << terminal.transcript();
@@ -266,7 +268,7 @@ TEST_F(SelfRepair, ARefusedLaunchChangesNothing) {
     PasswordTerminal terminal({c.user->password});
     ASSERT_TRUE(terminal.ok());
     EXPECT_EQ(RunApplicationAs(*c.user, c.terminal ? &terminal : nullptr,
-                    [&] { return RunOne(tool, request.get(), c.exit_code, nullptr); }),
+                               [&] { return RunOne(tool, request.get(), c.exit_code, nullptr); }),
               "")
         << terminal.transcript();
     EXPECT_TRUE(StateOf(tool) == before) << Describe(StateOf(tool));
@@ -283,19 +285,20 @@ TEST_F(SelfRepair, SelfRepairModeStartedByAUserWritesItsProcessIdAndRepairsNothi
   for (const std::string &path : {tool, installed_}) {
     SCOPED_TRACE(path);
     const FileState before = StateOf(path);
-    EXPECT_EQ(RunApplicationAs(user_, nullptr,
-                    [&] {
-                      RawRun run = RunWithArguments(path, {"--self-repair"});
-                      const uint32_t word = htonl(uint32_t(run.pid));
-                      std::string report;
-                      if (run.output != std::string(reinterpret_cast<const char *>(&word), 4)) {
-                        report += "output is not the process-id word\n";
-                      }
-                      if (!WIFEXITED(run.wait_status) || WEXITSTATUS(run.wait_status) != 1) {
-                        report += "wait status " + std::to_string(run.wait_status) + "\n";
-                      }
-                      return report;
-                    }),
+    EXPECT_EQ(RunApplicationAs(
+                  user_, nullptr,
+                  [&] {
+                    RawRun run = RunWithArguments(path, {"--self-repair"});
+                    const uint32_t word = htonl(uint32_t(run.pid));
+                    std::string report;
+                    if (run.output != std::string(reinterpret_cast<const char *>(&word), 4)) {
+                      report += "output is not the process-id word\n";
+                    }
+                    if (!WIFEXITED(run.wait_status) || WEXITSTATUS(run.wait_status) != 1) {
+                      report += "wait status " + std::to_string(run.wait_status) + "\n";
+                    }
+                    return report;
+                  }),
               "");
     EXPECT_TRUE(StateOf(path) == before) << Describe(StateOf(path));
   }
@@ -312,19 +315,20 @@ TEST_F(SelfRepair, APrivilegedCopyKilledByASignalIsAnInternalFailure) {
   auto request = RichRequest(Tag("killed"));
   const std::string commandLine = tool + std::string("\0--self-repair\0", 15);
   EXPECT_EQ(RunApplicationAs(admin_, nullptr,
-                  [&] {
-                    return RunOne(tool, request.get(), kToolStatusInternal, nullptr,
-                                    [&](pid_t relay) -> std::string {
-                                      for (int tries = 0; tries < 6000; ++tries) {
-                                        pid_t copy = ChildWithCommandLine(relay, commandLine);
-                                        if (copy > 0) {
-                                          return kill(copy, SIGKILL) == 0 ? "" : "kill failed\n";
-                                        }
-                                        usleep(5000);
-                                      }
-                                      return "no privileged copy\n";
-                                    });
-                  }),
+                             [&] {
+                               return RunOne(
+                                   tool, request.get(), kToolStatusInternal, nullptr,
+                                   [&](pid_t relay) -> std::string {
+                                     for (int tries = 0; tries < 6000; ++tries) {
+                                       pid_t copy = ChildWithCommandLine(relay, commandLine);
+                                       if (copy > 0) {
+                                         return kill(copy, SIGKILL) == 0 ? "" : "kill failed\n";
+                                       }
+                                       usleep(5000);
+                                     }
+                                     return "no privileged copy\n";
+                                   });
+                             }),
             "");
   EXPECT_EQ(StoreMismatches(request.get(), false), "");
 }
@@ -338,7 +342,8 @@ TEST_F(SelfRepair, APrivilegedCopyKilledByASignalIsAnInternalFailure) {
 constexpr char kUnsupported[] = "unsupported\n";
 
 std::string ReadOnlyMountInOwnNamespace(const std::string &path) {
-  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
       mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
       mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
     return kUnsupported;
@@ -358,7 +363,9 @@ TEST_F(SelfRepair, ARepairThatCannotChangeTheFileEndsWithoutServing) {
     std::function<std::string()> as_root;
   } cases[] = {
       {"immutable attribute",
-       [&] { return RunProgram({"chattr", "+i", tool}) == 0 ? "" : kUnsupported; }},
+       [&] {
+         return RunProgram({"chattr", "+i", tool}) == 0 ? "" : kUnsupported;
+       }},
       {"read-only mount", [&] { return ReadOnlyMountInOwnNamespace(tool); }},
   };
   int ran = 0;
@@ -387,8 +394,8 @@ TEST_F(SelfRepair, APathSwappedBeforeTheRepairGivesNoOneRoot) {
   const std::string tool = UsersTool(admin_);
   ASSERT_FALSE(tool.empty());
   const std::string folder = tool.substr(0, tool.rfind('/'));
-  const std::string target = SystemRootPath("usr/libexec/tolvan-test/repair-target-" +
-                                            std::to_string(getpid()));
+  const std::string target =
+      SystemRootPath("usr/libexec/tolvan-test/repair-target-" + std::to_string(getpid()));
   ASSERT_TRUE(WriteRootOwnedFile(target, "root's file\n", 0755));
   removals_.push_back(target);
   const std::string symbolic = folder + "/link";
@@ -407,14 +414,15 @@ TEST_F(SelfRepair, APathSwappedBeforeTheRepairGivesNoOneRoot) {
   for (const std::string &decoy : {symbolic, program}) {
     SCOPED_TRACE(decoy);
     const FileState decoy_before = StateOf(decoy);
-    const std::string swapping = Agent("swap", "mv -f '" + decoy + "' '" + tool + "'\necho '" +
-                                                   admin_.password + "'\n");
+    const std::string swapping =
+        Agent("swap", "mv -f '" + decoy + "' '" + tool + "'\necho '" + admin_.password + "'\n");
     ASSERT_FALSE(swapping.empty());
     ASSERT_TRUE(UsePolicy("agent = " + swapping + "\n"));
     auto request = RichRequest(Tag("swap"));
-    EXPECT_EQ(RunApplicationAs(admin_, nullptr,
-                    [&] { return RunOne(tool, request.get(), kToolStatusInternal, nullptr); }),
-              "");
+    EXPECT_EQ(
+        RunApplicationAs(admin_, nullptr,
+                         [&] { return RunOne(tool, request.get(), kToolStatusInternal, nullptr); }),
+        "");
     EXPECT_EQ(StoreMismatches(request.get(), false), "");
     const FileState decoy_after = StateOf(tool);
     EXPECT_EQ(decoy_after.owner, decoy_before.owner);
