@@ -215,8 +215,8 @@ TEST(RelayThroughPrivilegedCopy, ReportsTheCopysOwnOutcome) {
 }
 
 // A failure of the relay's own, not a broken link: that status, and the
-// copy is still reaped. The stream here is a pipe's reading end, which can
-// neither take the request nor be half-closed.
+// copy is still reaped. The stream here is a pipe's reading end: the word
+// arrives, the (empty) request goes nowhere, and the half-close fails.
 TEST(RelayThroughPrivilegedCopy, AnUnusableLinkGivesItsErrorAndTheCopyIsReaped) {
   EXPECT_TRUE(ChildSucceeded(RunInChild([] {
     test::SocketPair application = test::MakeSocketPair();
