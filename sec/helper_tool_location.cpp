@@ -218,8 +218,8 @@ OSStatus CheckFolderCanHoldTool(const FSRef &folder) {
 }
 
 // lstat, so that a link in the way is removed rather than followed. Linux
-// refuses unlink of a folder with EISDIR where the original platform says
-// EPERM; both mean "try rmdir".
+// refuses unlink of a folder with EISDIR where other systems say EPERM;
+// both mean "try rmdir".
 int RemoveObjectInTheWay(const char *path) {
   struct stat info {};
   if (::lstat(path, &info) != 0) return 0;
