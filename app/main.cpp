@@ -7,9 +7,12 @@
 
 #include "app/arguments.hpp"
 #include "app/exit_codes.hpp"
+#include "app/import_command.hpp"
 #include "app/output.hpp"
 #include "app/read_command.hpp"
+#include "app/status_command.hpp"
 #include "app/usage.hpp"
+#include "app/write_command.hpp"
 
 namespace {
 
@@ -24,11 +27,10 @@ ExitCode Run(const Invocation &invocation) {
       std::printf("tolvan-prefs %s\n", TOLVAN_PREFS_VERSION);
       return std::fflush(stdout) == 0 ? kExitSuccess : kExitFailure;
     case Command::kRead: return RunRead(invocation);
-    case Command::kWrite:
-    case Command::kImport:
-    case Command::kStatus: break;
+    case Command::kWrite: return RunWrite(invocation);
+    case Command::kImport: return RunImport(invocation);
+    case Command::kStatus: return RunStatus(invocation);
   }
-  Complain("this command is not available in this build");
   return kExitFailure;
 }
 
