@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -11,7 +10,7 @@
 #include "platform/cf/cf_ref.hpp"
 #include "sec/descriptor_array.h"
 #include "sec/dictionary_channel.h"
-#include "sec/helper_tool_result.h"
+#include "sec/helper_tool_exit.hpp"
 #include "sec/reserved_keys.h"
 #include "unix/copy.h"
 #include "unix/full_transfer.h"
@@ -20,10 +19,6 @@ namespace tolvan {
 namespace {
 
 constexpr pid_t kAnyChild = -1;
-
-// A link whose other end has gone: EPIPE, or ECONNRESET when the copy
-// left with bytes of the request still unread.
-bool CopyLeftTheLink(OSStatus status) { return status == EPIPE || status == ECONNRESET; }
 
 // How the exchange over the link ended, and whom to wait for.
 struct RelayEnd {
@@ -56,7 +51,7 @@ void ForwardReply(int link, int output, RelayEnd *end) {
   CFRef<CFDictionaryRef> reply;
   end->status = CopyDictionaryTranslatingDescriptors(link, reply.out());
   if (end->status != noErr) {
-    end->copyLeftEarly = CopyLeftTheLink(end->status);
+    end->copyLeftEarly = HelperToolEndedEarly(end->status);
     return;
   }
   end->status = WriteDictionaryAndDescriptors(reply.get(), output);
@@ -72,7 +67,7 @@ RelayEnd ExchangeOverLink(int input, int output, FILE *link) {
   }
   end.status = ReadProcessIdWord(fd, &end.copy);
   if (end.status != noErr) {
-    end.copyLeftEarly = CopyLeftTheLink(end.status);
+    end.copyLeftEarly = HelperToolEndedEarly(end.status);
     return end;
   }
   end.status = TolvanUNIXCopyDescriptorToDescriptor(input, fd);
@@ -90,19 +85,6 @@ RelayEnd ExchangeOverLink(int input, int output, FILE *link) {
   return end;
 }
 
-// One more wait after ECHILD, none after any other failure.
-OSStatus WaitForCopy(pid_t copy, int *waitStatus) {
-  if (::waitpid(copy, waitStatus, 0) >= 0) return noErr;
-  if (errno != ECHILD) return errno;
-  if (::waitpid(copy, waitStatus, 0) >= 0) return noErr;
-  return errno;
-}
-
-OSStatus DecodeWaitStatus(int waitStatus) {
-  if ((waitStatus & 0x7F) != 0) return kHelperToolInternalErr;
-  return TolvanSecHelperToolResultToError((waitStatus >> 8) & 0xFF);
-}
-
 }  // namespace
 
 OSStatus RelayThroughPrivilegedCopy(int input, int output, FILE *link) noexcept {
@@ -110,13 +92,13 @@ OSStatus RelayThroughPrivilegedCopy(int input, int output, FILE *link) noexcept 
   // Closing the link first lets a copy still reading or writing it end.
   (void)::fclose(link);
   int waitStatus = 0;
-  const OSStatus waitError = WaitForCopy(end.copy, &waitStatus);
-  if (end.status == noErr) return waitError == noErr ? DecodeWaitStatus(waitStatus) : waitError;
+  const OSStatus waitError = WaitForHelperTool(end.copy, &waitStatus);
+  if (end.status == noErr) return waitError == noErr ? HelperToolStatusFromWaitStatus(waitStatus) : waitError;
   if (end.copyLeftEarly) {
     // No status is decoded that no wait has filled. A copy that left the
     // exchange unfinished has not served the request, whatever it says.
     const OSStatus outcome =
-        waitError == noErr ? DecodeWaitStatus(waitStatus) : kHelperToolInternalErr;
+        waitError == noErr ? HelperToolStatusFromWaitStatus(waitStatus) : kHelperToolInternalErr;
     return outcome == noErr ? kHelperToolInternalErr : outcome;
   }
   return end.status;
