@@ -6,14 +6,12 @@
 
 #include <cerrno>
 
-#include "platform/cf/cf_array.h"
 #include "platform/cf/cf_ref.hpp"
 #include "plist/varn_shared.h"
-#include "sec/descriptor_array.h"
 #include "sec/dictionary_channel.h"
 #include "sec/helper_tool_exit.hpp"
 #include "sec/helper_tool_result.h"
-#include "sec/reserved_keys.h"
+#include "sec/listed_descriptors.hpp"
 #include "unix/full_transfer.h"
 #include "unix/unique_fd.hpp"
 
@@ -88,8 +86,7 @@ OSStatus DecideResult(OSStatus exchange_status, OSStatus wait_error, int status_
 
 void CloseAndRelease(CFRef<CFDictionaryRef> *reply) {
   if (!*reply) return;
-  TolvanSecCloseDescriptorArray(
-      static_cast<CFArrayRef>(CFDictionaryGetValue(reply->get(), kDescriptorArrayKey)));
+  CloseListedDescriptors(reply->get());
   reply->reset();
 }
 

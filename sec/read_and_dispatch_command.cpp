@@ -2,13 +2,12 @@
 
 #include <utility>
 
-#include "platform/cf/cf_array.h"
 #include "platform/cf/cf_number.h"
 #include "platform/cf/cf_ref.hpp"
 #include "plist/varn_shared.h"
-#include "sec/descriptor_array.h"
 #include "sec/dictionary_channel.h"
 #include "sec/euid.h"
+#include "sec/listed_descriptors.hpp"
 #include "sec/reserved_keys.h"
 
 namespace {
@@ -44,13 +43,6 @@ OSStatus AddErrorNumber(CFRef<CFDictionaryRef> *reply, OSStatus command_status) 
   return status;
 }
 
-void CloseListedDescriptors(CFDictionaryRef dictionary) {
-  // The value may be anything the command stored; the close skips what is
-  // not an array of numbers.
-  TolvanSecCloseDescriptorArray(
-      static_cast<CFArrayRef>(CFDictionaryGetValue(dictionary, kDescriptorArrayKey)));
-}
-
 }  // namespace
 
 extern "C" OSStatus ReadAndDispatchCommand(int input, int output, AuthorizationRef authorization,
@@ -69,6 +61,6 @@ extern "C" OSStatus ReadAndDispatchCommand(int input, int output, AuthorizationR
     status = AddErrorNumber(&reply, command_status);
   }
   if (status == noErr) status = WriteDictionaryAndDescriptors(reply.get(), output);
-  if (reply) CloseListedDescriptors(reply.get());
+  if (reply) tolvan::CloseListedDescriptors(reply.get());
   return status;
 }

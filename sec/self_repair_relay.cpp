@@ -6,12 +6,10 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "platform/cf/cf_array.h"
 #include "platform/cf/cf_ref.hpp"
-#include "sec/descriptor_array.h"
 #include "sec/dictionary_channel.h"
 #include "sec/helper_tool_exit.hpp"
-#include "sec/reserved_keys.h"
+#include "sec/listed_descriptors.hpp"
 #include "unix/copy.h"
 #include "unix/full_transfer.h"
 
@@ -38,11 +36,6 @@ OSStatus ReadProcessIdWord(int link, pid_t *copy) {
   const auto announced = static_cast<pid_t>(ntohl(word));
   if (status == noErr && announced > 0) *copy = announced;
   return status;
-}
-
-void CloseListedDescriptors(CFDictionaryRef dictionary) {
-  TolvanSecCloseDescriptorArray(
-      static_cast<CFArrayRef>(CFDictionaryGetValue(dictionary, kDescriptorArrayKey)));
 }
 
 // The reply's descriptors are closed here once passed on, also when passing
