@@ -8,6 +8,7 @@
 #include "platform/base/heap_buffer.hpp"
 #include "platform/prefs/preferences.h"
 #include "sec/euid.h"
+#include "unix/raised_soft_limit.hpp"
 
 namespace {
 
@@ -51,30 +52,10 @@ OSStatus CheckKeysAreStrings(const RequestPairs &pairs) {
 // a password takes more: Debian's default hash (yescrypt) alone maps 16 MiB.
 // While the right is judged the soft limit is raised to the hard one, and
 // then set back for the rest of the request.
-class DataLimitLiftedWhileJudging {
- public:
-  DataLimitLiftedWhileJudging() {
-    lifted_ = getrlimit(RLIMIT_DATA, &saved_) == 0;
-    if (lifted_) {
-      const struct rlimit hard = {saved_.rlim_max, saved_.rlim_max};
-      lifted_ = setrlimit(RLIMIT_DATA, &hard) == 0;
-    }
-  }
-  ~DataLimitLiftedWhileJudging() {
-    if (lifted_) (void)setrlimit(RLIMIT_DATA, &saved_);
-  }
-  DataLimitLiftedWhileJudging(const DataLimitLiftedWhileJudging &) = delete;
-  DataLimitLiftedWhileJudging &operator=(const DataLimitLiftedWhileJudging &) = delete;
-
- private:
-  struct rlimit saved_ = {};
-  bool lifted_ = false;
-};
-
 OSStatus AskForAdministratorRight(AuthorizationRef authorization) {
   AuthorizationItem item = {kRightName, 0, nullptr, 0};
   AuthorizationRights rights = {1, &item};
-  DataLimitLiftedWhileJudging lifted;
+  tolvan::RaisedSoftLimit lifted(RLIMIT_DATA);
   return AuthorizationCopyRights(authorization, &rights, nullptr, kAuthFlags, nullptr);
 }
 
