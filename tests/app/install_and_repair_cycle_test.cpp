@@ -271,5 +271,28 @@ TEST_F(InstallAndRepairCycle, ARefusalIsToldByItsExitCodeAndNothingIsWritten) {
   }
 }
 
+// A home folder on a volume mounted nosuid cannot hold the repaired copy:
+// the write says so and nothing is installed or asked.
+TEST_F(InstallAndRepairCycle, AHomeMountedNosuidIsToldInWords) {
+  const std::string home = MakeHome(admin_);
+  ASSERT_FALSE(home.empty());
+  const std::string options = "nosuid,mode=0700,uid=" + std::to_string(admin_.uid) +
+                              ",gid=" + std::to_string(admin_.gid);
+  if (RunProgram({"mount", "-t", "tmpfs", "-o", options, "tolvan-test", home}) != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  }
+  PasswordTerminal terminal({admin_.password});
+  std::string failure;
+  const std::vector<PrefsRun> runs =
+      RunSession(admin_, home, &terminal, {{{"write", Key("nosuid"), "value"}, ""}}, &failure);
+  EXPECT_EQ(RunProgram({"umount", home}), 0);
+  ASSERT_EQ(runs.size(), 1u) << failure;
+  EXPECT_EQ(runs[0].exit_code, 4) << runs[0].output;
+  EXPECT_NE(runs[0].output.find("cannot hold a set-user-ID program"), std::string::npos)
+      << runs[0].output;
+  EXPECT_EQ(runs[0].copy.st_ino, 0u);
+  EXPECT_EQ(terminal.prompts(), 0u) << terminal.transcript();
+}
+
 }  // namespace
 }  // namespace tolvan::test
