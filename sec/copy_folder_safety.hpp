@@ -10,11 +10,6 @@
 
 namespace tolvan {
 
-// Volumes whose owners and modes come from mount options or a user-space
-// server rather than from each file: FAT, exFAT, NTFS, FUSE, ISO 9660, UDF,
-// SMB, 9p.
-bool VolumeKeepsNoOwnership(const struct statfs &volume);
-
 // Whether the volume lets a root-owned set-user-ID file run as root.
 bool VolumeHonoursSetUID(const struct statfs &volume);
 

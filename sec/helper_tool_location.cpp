@@ -9,6 +9,7 @@
 
 #include "platform/cf/cf_ref.hpp"
 #include "platform/cf/cf_string.h"
+#include "platform/files/ownerless_volumes.hpp"
 #include "plist/varn_shared.h"
 #include "sec/copy_folder_safety.hpp"
 #include "sec/folder_checks.h"
@@ -193,7 +194,7 @@ OSStatus RefuseUnsafeFolder(const FSRef &folder) {
   if (!S_ISDIR(info.st_mode) || tolvan::OpenToGroupOrOthers(info)) return kFolderUnsuitableErr;
   struct statfs volume {};
   if (::statfs(path, &volume) != 0) return errno;
-  return tolvan::VolumeKeepsNoOwnership(volume) ? kFolderUnsuitableErr : 0;
+  return tolvan::files::VolumeKeepsNoOwnership(volume) ? kFolderUnsuitableErr : 0;
 }
 
 // Before anything is created: the folder and an existing subfolder must be

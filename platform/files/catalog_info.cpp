@@ -10,6 +10,7 @@
 
 #include "platform/files/file_status.hpp"
 #include "platform/files/folder_descriptor.hpp"
+#include "platform/files/ownerless_volumes.hpp"
 #include "unix/unique_fd.hpp"
 
 namespace tolvan::files {
@@ -20,30 +21,10 @@ namespace {
 // group must not be mistaken for a real one.
 constexpr UInt32 kUnknownGroup = 99;
 
-// statfs f_type values of volumes that keep no owner of their own.
-constexpr uint32_t kVolumesWithoutOwners[] = {
-    0x4d44,      // FAT (msdos, vfat)
-    0x2011BAB0,  // exFAT
-    0x5346544e,  // NTFS
-    0x7366746e,  // NTFS (ntfs3)
-    0x65735546,  // FUSE (fuse, fuseblk)
-    0x9660,      // ISO 9660
-    0x15013346,  // UDF
-    0x517B,      // SMB
-    0xFF534D42,  // CIFS
-    0xFE534D42,  // SMB2
-    0x01021997,  // 9p
-};
-
 bool KeepsNoOwners(int fd) {
   struct statfs volume;
-  if (::fstatfs(fd, &volume) != 0) return false;
-  for (uint32_t type : kVolumesWithoutOwners) {
-    if (static_cast<uint32_t>(volume.f_type) == type) return true;
-  }
-  return false;
+  return ::fstatfs(fd, &volume) == 0 && VolumeKeepsNoOwnership(volume);
 }
-
 
 }  // namespace
 }  // namespace tolvan::files
