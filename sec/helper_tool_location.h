@@ -62,8 +62,9 @@ OSStatus TolvanSecCopyValidHelperToolURL(CFURLRef templateTool, OSType folderTyp
                                          CFStringRef subfolderName, CFStringRef toolName,
                                          CFURLRef *toolURL);
 
-/* Where a fresh copy would be installed (the user's folder, not created), in
- * *toolURL (owned). */
+/* Where a fresh copy would be installed, in *toolURL (owned). Nothing is
+ * created: fnfErr (-43) while the user's folder of folderType does not exist
+ * yet; the subfolder need not exist. -50 for a bad name. */
 OSStatus TolvanSecCopyHelperToolInstallURL(OSType folderType, CFStringRef subfolderName,
                                            CFStringRef toolName, CFURLRef *toolURL);
 
