@@ -65,12 +65,12 @@ TEST(CatalogInfo, UnsupportedRequestsAreParameterErrors) {
   FSCatalogInfo info{};
   HFSUniStr255 name{};
   FSRef parent{};
-  auto *spec = reinterpret_cast<FSSpec *>(&info);
+  auto *unwantedFSSpec = reinterpret_cast<FSSpec *>(&info);
   EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions | 1, &info, nullptr, nullptr, nullptr),
             paramErr);
   EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, &name, nullptr, nullptr),
             paramErr);
-  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, spec, nullptr), paramErr);
+  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, unwantedFSSpec, nullptr), paramErr);
   EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, nullptr, &parent),
             paramErr);
   EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, nullptr, nullptr, nullptr, nullptr),

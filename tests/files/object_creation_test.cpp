@@ -77,13 +77,13 @@ TEST(ObjectCreation, UnsupportedArgumentsAreRefusedBeforeAnythingIsMade) {
   FSRef folder = RefFor(scratch.path());
   FSCatalogInfo info{};
   UInt32 id = 0;
-  auto *spec = reinterpret_cast<FSSpec *>(&info);
+  auto *unwantedFSSpec = reinterpret_cast<FSSpec *>(&info);
   const UniChar *name = UnitsOf(u"x");
   EXPECT_EQ(FSCreateFileUnicode(&folder, 1, name, kFSCatInfoPermissions, &info, nullptr, nullptr),
             paramErr);
   EXPECT_EQ(FSCreateFileUnicode(&folder, 1, name, kFSCatInfoNone, &info, nullptr, nullptr),
             paramErr);
-  EXPECT_EQ(FSCreateFileUnicode(&folder, 1, name, kFSCatInfoNone, nullptr, nullptr, spec),
+  EXPECT_EQ(FSCreateFileUnicode(&folder, 1, name, kFSCatInfoNone, nullptr, nullptr, unwantedFSSpec),
             paramErr);
   EXPECT_EQ(FSCreateFileUnicode(nullptr, 1, name, kFSCatInfoNone, nullptr, nullptr, nullptr),
             paramErr);
