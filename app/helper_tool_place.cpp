@@ -9,10 +9,6 @@ CFStringRef HelperToolName() { return CFSTR(TOLVAN_APP_HELPER_TOOL_NAME); }
 
 CFStringRef HelperToolSubfolderName() { return CFSTR(TOLVAN_APP_HELPER_TOOL_SUBFOLDER); }
 
-std::string HelperToolPathIn(const std::string &folder) {
-  return folder + "/" TOLVAN_APP_HELPER_TOOL_SUBFOLDER "/" TOLVAN_APP_HELPER_TOOL_NAME;
-}
-
 CFRef<CFURLRef> CopyHelperToolTemplateURL() {
   CFBundleRef bundle = CFBundleGetMainBundle();
   if (bundle == nullptr) return {};

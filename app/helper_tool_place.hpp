@@ -19,8 +19,6 @@ constexpr OSType kHelperToolFolderType = kApplicationSupportFolderType;
 #define TOLVAN_APP_HELPER_TOOL_SUBFOLDER "Tolvan"
 CFStringRef HelperToolName();
 CFStringRef HelperToolSubfolderName();
-// Where the copy sits in a standard folder: "<folder>/Tolvan/tolvan-helper".
-std::string HelperToolPathIn(const std::string &folder);
 
 // The template, from the program's main bundle; empty when there is none.
 CFRef<CFURLRef> CopyHelperToolTemplateURL();

@@ -13,20 +13,9 @@
 namespace tolvan::app {
 namespace {
 
-struct Place {
-  const char *name;
-  SInt16 domain;
-  OSType folder_type;
-};
-
-// The library's search order.
-constexpr Place kPlaces[] = {
-    {"user domain", kUserDomain, kHelperToolFolderType},
-    {"local domain", kLocalDomain, kHelperToolFolderType},
-    {"network domain", kNetworkDomain, kHelperToolFolderType},
-    {"system domain", kSystemDomain, kHelperToolFolderType},
-    {"temporary folder", kUserDomain, kTemporaryFolderType},
-};
+// The library's search places, in its order.
+constexpr const char *kPlaceNames[kTolvanHelperToolSearchPlaceCount] = {
+    "user domain", "local domain", "network domain", "system domain", "temporary folder"};
 
 const char *VerdictInWords(TolvanHelperToolCopyVerdict verdict) {
   switch (verdict) {
@@ -50,17 +39,16 @@ std::string StatusInWords(OSStatus status) {
 }
 
 // "<path>: <verdict>" for the copy in one place of the search.
-std::string DescribePlace(CFURLRef templateTool, const Place &place) {
-  const std::string folder = ExistingFolderPath(place.domain, place.folder_type);
-  if (folder.empty()) return "no such folder";
-  const std::string copy = HelperToolPathIn(folder);
-  auto url = CFRef<CFURLRef>::Adopt(CFURLCreateFromFileSystemRepresentation(
-      kCFAllocatorDefault, reinterpret_cast<const UInt8 *>(copy.data()),
-      static_cast<CFIndex>(copy.size()), false));
+std::string DescribePlace(CFURLRef templateTool, CFIndex place) {
+  CFRef<CFURLRef> url;
+  OSStatus status = TolvanSecCopyHelperToolSearchPlaceURL(
+      place, kHelperToolFolderType, HelperToolSubfolderName(), HelperToolName(), url.out());
+  if (status == fnfErr) return "no such folder";
+  if (status != noErr) return StatusInWords(status);
   TolvanHelperToolCopyVerdict verdict = kTolvanHelperToolCopyMissing;
-  const OSStatus status = url ? TolvanSecCheckHelperToolCopy(templateTool, url.get(), &verdict)
-                              : coreFoundationUnknownErr;
-  return copy + ": " + (status == noErr ? VerdictInWords(verdict) : StatusInWords(status));
+  status = TolvanSecCheckHelperToolCopy(templateTool, url.get(), &verdict);
+  return PathOf(url.get()) + ": " +
+         (status == noErr ? VerdictInWords(verdict) : StatusInWords(status));
 }
 
 // Whether the user's folder can take a set-user-ID copy, as far as can be
@@ -106,8 +94,9 @@ ExitCode RunStatus(const Invocation &) {
     return kExitFailure;
   }
   std::printf("shipped tool: %s\nsearched, in order:\n", PathOf(templateTool.get()).c_str());
-  for (const Place &place : kPlaces) {
-    std::printf("  %-16s  %s\n", place.name, DescribePlace(templateTool.get(), place).c_str());
+  for (CFIndex place = 0; place < kTolvanHelperToolSearchPlaceCount; ++place) {
+    std::printf("  %-16s  %s\n", kPlaceNames[place],
+                DescribePlace(templateTool.get(), place).c_str());
   }
   CFRef<CFURLRef> valid;
   const OSStatus status =

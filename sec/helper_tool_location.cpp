@@ -172,17 +172,29 @@ bool FindValidCopyIn(CFURLRef templateTool, SInt16 domain, OSType folderType,
   return true;
 }
 
+constexpr SInt16 kFolderDomains[] = {kUserDomain, kLocalDomain, kNetworkDomain, kSystemDomain, 0};
+constexpr CFIndex kDomainPlaces = sizeof kFolderDomains / sizeof kFolderDomains[0] - 1;
+static_assert(kDomainPlaces + 1 == kTolvanHelperToolSearchPlaceCount);
+
+// Place i of the search: the domains with the caller's folder type, then the
+// user's temporary folder.
+void SearchPlace(CFIndex place, OSType folderType, SInt16 *domain, OSType *placeFolderType) {
+  const bool is_domain = place < kDomainPlaces;
+  *domain = is_domain ? kFolderDomains[place] : SInt16{kUserDomain};
+  *placeFolderType = is_domain ? folderType : OSType{kTemporaryFolderType};
+}
+
 bool FindValidCopy(CFURLRef templateTool, OSType folderType, CFStringRef subfolderName,
                    CFStringRef toolName, CFURLRef *toolURL) {
-  static constexpr SInt16 kFolderDomains[] = {kUserDomain, kLocalDomain, kNetworkDomain,
-                                              kSystemDomain, 0};
-  for (const SInt16 *domain = kFolderDomains; *domain != 0; ++domain) {
-    if (FindValidCopyIn(templateTool, *domain, folderType, subfolderName, toolName, toolURL)) {
+  for (CFIndex place = 0; place < kTolvanHelperToolSearchPlaceCount; ++place) {
+    SInt16 domain = 0;
+    OSType placeFolderType = 0;
+    SearchPlace(place, folderType, &domain, &placeFolderType);
+    if (FindValidCopyIn(templateTool, domain, placeFolderType, subfolderName, toolName, toolURL)) {
       return true;
     }
   }
-  return FindValidCopyIn(templateTool, kUserDomain, kTemporaryFolderType, subfolderName, toolName,
-                         toolURL);
+  return false;
 }
 
 OSStatus RefuseUnsafeFolder(const FSRef &folder) {
@@ -297,13 +309,19 @@ OSStatus TolvanSecCopyValidHelperToolURL(CFURLRef templateTool, OSType folderTyp
 }
 
 // The subfolder need not exist yet: it is appended by name, not looked up.
-OSStatus TolvanSecCopyHelperToolInstallURL(OSType folderType, CFStringRef subfolderName,
-                                           CFStringRef toolName, CFURLRef *toolURL) {
-  if (toolURL == nullptr) return paramErr;
+OSStatus TolvanSecCopyHelperToolSearchPlaceURL(CFIndex place, OSType folderType,
+                                               CFStringRef subfolderName, CFStringRef toolName,
+                                               CFURLRef *toolURL) {
+  if (toolURL == nullptr || place < 0 || place >= kTolvanHelperToolSearchPlaceCount) {
+    return paramErr;
+  }
   OSStatus status = CheckNames(subfolderName, toolName);
   if (status != 0) return status;
+  SInt16 domain = 0;
+  OSType placeFolderType = 0;
+  SearchPlace(place, folderType, &domain, &placeFolderType);
   FSRef folder{};
-  status = FSFindFolder(kUserDomain, folderType, kDontCreateFolder, &folder);
+  status = FSFindFolder(domain, placeFolderType, kDontCreateFolder, &folder);
   if (status != 0 || subfolderName == nullptr) {
     return status != 0 ? status : CopyToolURLInFolder(folder, toolName, toolURL);
   }
@@ -315,4 +333,10 @@ OSStatus TolvanSecCopyHelperToolInstallURL(OSType folderType, CFStringRef subfol
   if (status == 0) status = CopyURLAppending(subfolder_url.get(), toolName, false, &tool_url);
   if (status == 0) *toolURL = tool_url.release();
   return status;
+}
+
+// A fresh copy goes where the search looks first.
+OSStatus TolvanSecCopyHelperToolInstallURL(OSType folderType, CFStringRef subfolderName,
+                                           CFStringRef toolName, CFURLRef *toolURL) {
+  return TolvanSecCopyHelperToolSearchPlaceURL(0, folderType, subfolderName, toolName, toolURL);
 }

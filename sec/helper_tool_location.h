@@ -62,7 +62,21 @@ OSStatus TolvanSecCopyValidHelperToolURL(CFURLRef templateTool, OSType folderTyp
                                          CFStringRef subfolderName, CFStringRef toolName,
                                          CFURLRef *toolURL);
 
-/* Where a fresh copy would be installed, in *toolURL (owned). Nothing is
+/* The places the search looks in, in order: the user, local, network and
+ * system domains with the caller's folder type, then the user's temporary
+ * folder. */
+enum { kTolvanHelperToolSearchPlaceCount = 5 };
+
+/* Where the copy would be in search place `place` (0 to
+ * kTolvanHelperToolSearchPlaceCount - 1), in *toolURL (owned), whether or
+ * not a file is there. Nothing is created: fnfErr (-43) while the place's
+ * folder does not exist; the subfolder need not exist. -50 for a bad place
+ * or name. */
+OSStatus TolvanSecCopyHelperToolSearchPlaceURL(CFIndex place, OSType folderType,
+                                               CFStringRef subfolderName, CFStringRef toolName,
+                                               CFURLRef *toolURL);
+
+/* Where a fresh copy would be installed: search place 0, in *toolURL (owned). Nothing is
  * created: fnfErr (-43) while the user's folder of folderType does not exist
  * yet; the subfolder need not exist. -50 for a bad name. */
 OSStatus TolvanSecCopyHelperToolInstallURL(OSType folderType, CFStringRef subfolderName,
