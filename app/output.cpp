@@ -14,9 +14,12 @@ void Complain(const std::string &message) {
   std::fprintf(stderr, "tolvan-prefs: %s\n", message.c_str());
 }
 
+std::string StatusInWords(OSStatus status) {
+  return std::string(TolvanStatusDescription(status)) + " (" + std::to_string(status) + ")";
+}
+
 void ComplainStatus(const std::string &what, OSStatus status) {
-  std::fprintf(stderr, "tolvan-prefs: %s: %s (%d)\n", what.c_str(), TolvanStatusDescription(status),
-               static_cast<int>(status));
+  Complain(what + ": " + StatusInWords(status));
 }
 
 bool PrintDescription(CFTypeRef value, std::FILE *out) {

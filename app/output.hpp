@@ -12,6 +12,8 @@
 namespace tolvan::app {
 
 void Complain(const std::string &message);
+// "<status in words> (<number>)".
+std::string StatusInWords(OSStatus status);
 // "<what>: <status in words> (<number>)".
 void ComplainStatus(const std::string &what, OSStatus status);
 

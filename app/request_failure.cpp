@@ -6,10 +6,6 @@
 namespace tolvan::app {
 namespace {
 
-std::string StatusInWords(OSStatus status) {
-  return std::string(TolvanStatusDescription(status)) + " (" + std::to_string(status) + ")";
-}
-
 std::string DescribeLocationFailure(OSStatus status) {
   const std::string folder = ExistingFolderPath(kUserDomain, kHelperToolFolderType);
   switch (status) {

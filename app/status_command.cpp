@@ -34,10 +34,6 @@ const char *VerdictInWords(TolvanHelperToolCopyVerdict verdict) {
   return "unknown";
 }
 
-std::string StatusInWords(OSStatus status) {
-  return std::string(TolvanStatusDescription(status)) + " (" + std::to_string(status) + ")";
-}
-
 // "<path>: <verdict>" for the copy in one place of the search.
 std::string DescribePlace(CFURLRef templateTool, CFIndex place) {
   CFRef<CFURLRef> url;
