@@ -1,35 +1,22 @@
 #include "app/request_sender.hpp"
 
-#include <memory>
-#include <type_traits>
-
 #include "app/helper_tool_place.hpp"
 #include "app/request_failure.hpp"
-#include "platform/auth/authorization.h"
-#include "sec/descriptor_array.h"
+#include "platform/auth/held_authorization.hpp"
 #include "sec/execute_request.h"
 #include "sec/helper_tool_location.h"
-#include "sec/reserved_keys.h"
+#include "sec/listed_descriptors.hpp"
 #include "sec/response_error.h"
 #include "unix/sigpipe.h"
 
 namespace tolvan::app {
 namespace {
 
-struct AuthorizationDeleter {
-  void operator()(AuthorizationRef authorization) const {
-    AuthorizationFree(authorization, kAuthorizationFlagDefaults);
-  }
-};
-using UniqueAuthorization =
-    std::unique_ptr<std::remove_pointer_t<AuthorizationRef>, AuthorizationDeleter>;
-
 // The reply owns the descriptors it lists; ours carry none, but a reply is
 // never dropped with descriptors open.
 OSStatus CommandStatusOf(const CFRef<CFDictionaryRef> &reply) {
   const OSStatus status = TolvanSecGetErrorFromResponse(reply.get());
-  TolvanSecCloseDescriptorArray(
-      static_cast<CFArrayRef>(CFDictionaryGetValue(reply.get(), kDescriptorArrayKey)));
+  CloseListedDescriptors(reply.get());
   return status;
 }
 
@@ -38,9 +25,9 @@ RequestOutcome Failed(RequestStep step, OSStatus status) { return {step, status}
 }  // namespace
 
 RequestOutcome SendRequest(CFDictionaryRef request) {
-  AuthorizationRef created = nullptr;
-  OSStatus status = AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, &created);
-  UniqueAuthorization authorization(created);
+  auth::HeldAuthorization authorization;
+  OSStatus status =
+      AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, authorization.out());
   if (status != noErr) return Failed(RequestStep::kAuthorization, status);
 
   CFBundleRef bundle = CFBundleGetMainBundle();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/auth/held_authorization.hpp"
 #include "platform/base/heap_buffer.hpp"
 #include "sec/euid.h"
 #include "sec/read_and_dispatch_command.h"
@@ -16,27 +17,7 @@
 
 namespace {
 
-// The one reference the driver holds at a time, freed on every way out.
-class HeldAuthorization {
- public:
-  explicit HeldAuthorization(AuthorizationRef authorization) : authorization_(authorization) {}
-  ~HeldAuthorization() { reset(); }
-  HeldAuthorization(const HeldAuthorization &) = delete;
-  HeldAuthorization &operator=(const HeldAuthorization &) = delete;
-
-  AuthorizationRef get() const { return authorization_; }
-  AuthorizationRef *out() {
-    reset();
-    return &authorization_;
-  }
-  void reset() {
-    AuthorizationRef old = std::exchange(authorization_, nullptr);
-    if (old != nullptr) (void)AuthorizationFree(old, kAuthorizationFlagDefaults);
-  }
-
- private:
-  AuthorizationRef authorization_;
-};
+using tolvan::auth::HeldAuthorization;
 
 enum class Mode { kNormal, kSelfRepair };
 

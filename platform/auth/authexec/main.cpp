@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "platform/auth/authorization.h"
+#include "platform/auth/held_authorization.hpp"
 #include "platform/auth/launch_record_store.hpp"
 #include "platform/auth/process_identity.hpp"
 #include "platform/auth/rights_judgement.hpp"
@@ -150,10 +151,11 @@ OSStatus PrepareLaunch(const char *path, UniqueFd *program) {
   if (status != errAuthorizationSuccess) return status;
   status = TolvanSecTemporarilySetNonPrivilegedEUID();
   if (status != noErr) return errAuthorizationInternal;
-  AuthorizationRef authorization = nullptr;
-  status = ReceiveReference(&authorization);
+  // The reference only proves the form; the right is judged for the real user.
+  tolvan::auth::HeldAuthorization authorization;
+  status = ReceiveReference(authorization.out());
   if (status != errAuthorizationSuccess) return status;
-  (void)AuthorizationFree(authorization, kAuthorizationFlagDefaults);
+  authorization.reset();
   status = JudgeCaller();
   if (status != errAuthorizationSuccess) return status;
   struct stat info;
