@@ -31,7 +31,8 @@ const TolvanCFURL *CheckedURL(CFURLRef url, const char *function);
 CFURLRef CreateResolvedURL(CFAllocatorRef allocator, const char *resolved, size_t length,
                            size_t relative_offset, bool directory);
 
-// The string's UTF-8 bytes; false when memory runs out.
+// The string's UTF-8 bytes; false when memory runs out or the string holds
+// a unit UTF-8 cannot carry.
 bool UTF8Of(CFStringRef string, std::string *bytes) noexcept;
 
 }  // namespace tolvan::url

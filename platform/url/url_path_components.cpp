@@ -27,15 +27,19 @@ CFStringRef StringOfBytes(const char *bytes, size_t length) {
 bool UTF8Of(CFStringRef string, std::string *bytes) noexcept {
   CFRange whole = CFRangeMake(0, CFStringGetLength(string));
   CFIndex count = 0;
-  CFStringGetBytes(string, whole, kCFStringEncodingUTF8, 0, false, nullptr, 0, &count);
+  // Conversion stops at a unit UTF-8 cannot carry (a lone surrogate); what
+  // came before it would name another path.
+  if (CFStringGetBytes(string, whole, kCFStringEncodingUTF8, 0, false, nullptr, 0, &count) !=
+      whole.length) {
+    return false;
+  }
   try {
     bytes->resize(static_cast<size_t>(count));
   } catch (const std::bad_alloc &) {
     return false;
   }
-  CFStringGetBytes(string, whole, kCFStringEncodingUTF8, 0, false,
-                   reinterpret_cast<UInt8 *>(bytes->data()), count, &count);
-  return true;
+  return CFStringGetBytes(string, whole, kCFStringEncodingUTF8, 0, false,
+                          reinterpret_cast<UInt8 *>(bytes->data()), count, &count) == whole.length;
 }
 
 }  // namespace tolvan::url

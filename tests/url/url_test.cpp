@@ -98,6 +98,20 @@ TEST(URLPath, RefusesEmptyPathsAndPathsHoldingNUL) {
       CFURLCreateWithFileSystemPath(nullptr, StringOf("").get(), kCFURLPOSIXPathStyle, false));
 }
 
+// A lone surrogate cannot become UTF-8; the text before it names another
+// path ("/a/b", or ".." as a component) and must not be used in its place.
+TEST(URLPath, RefusesTextThatIsNotAPath) {
+  const UniChar path[] = {'/', 'a', '/', 'b', 0xD800, '/', 'c'};
+  const UniChar dots[] = {'.', '.', 0xD800};
+  auto pathString = CFRef<CFStringRef>::Adopt(CFStringCreateWithCharacters(nullptr, path, 7));
+  auto dotsString = CFRef<CFStringRef>::Adopt(CFStringCreateWithCharacters(nullptr, dots, 3));
+  ASSERT_TRUE(pathString && dotsString);
+  EXPECT_FALSE(
+      CFURLCreateWithFileSystemPath(nullptr, pathString.get(), kCFURLPOSIXPathStyle, false));
+  auto base = URLOf("/a", true);
+  EXPECT_FALSE(CFURLCreateCopyAppendingPathComponent(nullptr, base.get(), dotsString.get(), true));
+}
+
 TEST(URLPath, RelativePathKeepsTheFolderCurrentWhenItWasMade) {
   ScratchFolder scratch;
   std::string first = scratch.Make("first");
