@@ -1,6 +1,5 @@
 #include "tool/perform_command.h"
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <utility>
@@ -8,7 +7,6 @@
 #include "platform/base/heap_buffer.hpp"
 #include "platform/prefs/preferences.h"
 #include "sec/euid.h"
-#include "unix/raised_soft_limit.hpp"
 
 namespace {
 
@@ -48,14 +46,9 @@ OSStatus CheckKeysAreStrings(const RequestPairs &pairs) {
   return noErr;
 }
 
-// The tool reads and parses requests under a small data limit, but checking
-// a password takes more: Debian's default hash (yescrypt) alone maps 16 MiB.
-// While the right is judged the soft limit is raised to the hard one, and
-// then set back for the rest of the request.
 OSStatus AskForAdministratorRight(AuthorizationRef authorization) {
   AuthorizationItem item = {kRightName, 0, nullptr, 0};
   AuthorizationRights rights = {1, &item};
-  tolvan::RaisedSoftLimit lifted(RLIMIT_DATA);
   return AuthorizationCopyRights(authorization, &rights, nullptr, kAuthFlags, nullptr);
 }
 

@@ -7,6 +7,9 @@
 #define TOLVAN_UNIX_RAISED_SOFT_LIMIT_HPP
 
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace tolvan {
 
@@ -28,12 +31,31 @@ class RaisedSoftLimit {
     if (raised_) (void)::setrlimit(resource_, &saved_);
     raised_ = false;
   }
+  // Leaves the raised value in place, for a child that goes on to exec.
+  void Keep() noexcept { raised_ = false; }
 
  private:
   int resource_;
   struct rlimit saved_ = {};
   bool raised_ = false;
 };
+
+// fork() counted against the hard limit on the user's processes rather
+// than a process's low soft one, which also counts every thread of the
+// user's desktop. The parent's soft limit is put back at once; the child
+// keeps the raised one. errno is fork's.
+inline pid_t ForkPastSoftProcessLimit() noexcept {
+  RaisedSoftLimit processes(RLIMIT_NPROC);
+  const pid_t pid = ::fork();
+  const int error = errno;
+  if (pid == 0) {
+    processes.Keep();
+  } else {
+    processes.Restore();
+  }
+  errno = error;
+  return pid;
+}
 
 }  // namespace tolvan
 

@@ -149,12 +149,9 @@ AskOutcome AskAgent(const char *program, unsigned timeoutSeconds, const char *pr
   UniqueFd readEnd(ends[0]);
   UniqueFd writeEnd(ends[1]);
   const int64_t deadline = NowMilliseconds() + static_cast<int64_t>(timeoutSeconds) * 1000;
-  // The helper tool keeps a low soft limit on the user's processes, which
-  // counts every thread of the user's desktop.
-  RaisedSoftLimit processes(RLIMIT_NPROC);
-  pid_t pid = ::fork();
+  // The helper tool keeps a low soft limit on the user's processes.
+  pid_t pid = ForkPastSoftProcessLimit();
   if (pid == 0) BecomeAgent(writeEnd.get(), uid, gid, program, argv, envp);
-  processes.Restore();
   if (pid < 0) return AskOutcome::kUnavailable;
   writeEnd.reset();
 

@@ -8,7 +8,6 @@
 #include "platform/auth/authorization_reference.hpp"
 #include "platform/auth/external_form.hpp"
 #include "platform/auth/launch_record_store.hpp"
-#include "platform/auth/process_identity.hpp"
 #include "platform/auth/rights_judgement.hpp"
 #include "platform/auth/root_privilege.hpp"
 #include "platform/auth/trusted_path.hpp"
@@ -41,26 +40,15 @@ bool AsksForRightsNow(const AuthorizationRights *rights, AuthorizationFlags flag
 // The record a privileged launch of this very process would have left: this
 // pid, start time and real user, and the file the kernel says is running.
 bool DescribeThisLaunch(tolvan::auth::LaunchRecord *out) {
-  tolvan::auth::ProcStat self;
   struct stat executable;
-  if (!tolvan::auth::ReadSelfStat(&self) || ::stat("/proc/self/exe", &executable) != 0) {
-    return false;
-  }
-  out->pid = self.pid;
-  out->uid = ::getuid();
-  out->startTime = self.startTime;
-  out->device = executable.st_dev;
-  out->inode = executable.st_ino;
-  return true;
+  return ::stat("/proc/self/exe", &executable) == 0 &&
+         tolvan::auth::DescribeThisProcessRunning(executable, out);
 }
 
 bool TakeRecordAsRoot(pid_t pid, tolvan::auth::LaunchRecord *record) {
   bool taken = false;
-  bool ran = tolvan::auth::AsRoot([&] {
-    int error = 0;
-    tolvan::UniqueFd root = tolvan::auth::OpenSystemRoot(&error);
-    taken = root && tolvan::auth::TakeLaunchRecord(root.get(), pid, record);
-  });
+  const bool ran = tolvan::auth::AsRootAtSystemRoot(
+      [&](int root) { taken = tolvan::auth::TakeLaunchRecord(root, pid, record); });
   return ran && taken;
 }
 

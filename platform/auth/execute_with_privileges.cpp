@@ -24,7 +24,6 @@
 #include "unix/raised_soft_limit.hpp"
 #include "unix/unique_fd.hpp"
 
-using tolvan::RaisedSoftLimit;
 using tolvan::UniqueFd;
 
 namespace {
@@ -117,13 +116,10 @@ OSStatus Launch(AuthorizationRef authorization, const char *pathToTool, char *co
   if (stream == nullptr) return errno == ENOMEM ? memFullErr : errno;
   (void)ours.release();
 
-  // A tool copy keeps a low soft limit on the user's processes, which counts
-  // every thread of the user's desktop.
-  RaisedSoftLimit processes(RLIMIT_NPROC);
-  pid_t pid = ::fork();
+  // A tool copy keeps a low soft limit on the user's processes.
+  pid_t pid = tolvan::ForkPastSoftProcessLimit();
   if (pid == 0) BecomeTrampoline(trampoline.get(), theirs.get(), argv.data());
   const int forkError = errno;
-  processes.Restore();
   theirs.reset();
   if (pid < 0) {
     ::fclose(stream);

@@ -4,9 +4,12 @@
 //   6  reserved (u16) = 0                      32 inode (u64)
 #include "platform/auth/launch_record.hpp"
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "platform/auth/native_fields.hpp"
+#include "platform/auth/process_identity.hpp"
 
 namespace tolvan::auth {
 namespace {
@@ -58,6 +61,17 @@ bool SameLaunch(const LaunchRecord &record, const LaunchRecord &expected) noexce
   return record.pid == expected.pid && record.uid == expected.uid &&
          record.startTime == expected.startTime && record.device == expected.device &&
          record.inode == expected.inode;
+}
+
+bool DescribeThisProcessRunning(const struct stat &executable, LaunchRecord *out) noexcept {
+  ProcStat self;
+  if (!ReadSelfStat(&self)) return false;
+  out->pid = self.pid;
+  out->uid = ::getuid();
+  out->startTime = self.startTime;
+  out->device = executable.st_dev;
+  out->inode = executable.st_ino;
+  return true;
 }
 
 }  // namespace tolvan::auth

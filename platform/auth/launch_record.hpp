@@ -5,6 +5,7 @@
 #ifndef TOLVAN_PLATFORM_AUTH_LAUNCH_RECORD_HPP
 #define TOLVAN_PLATFORM_AUTH_LAUNCH_RECORD_HPP
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -29,6 +30,11 @@ void EncodeLaunchRecord(const LaunchRecord &record, unsigned char bytes[kLaunchR
 // are exactly as written and the pid is positive.
 [[nodiscard]] bool DecodeLaunchRecord(const unsigned char *bytes, size_t length,
                                       LaunchRecord *out) noexcept;
+
+// The record of this process running the file executable describes: its
+// pid, start time and real user. False when /proc/self/stat cannot be read.
+[[nodiscard]] bool DescribeThisProcessRunning(const struct stat &executable,
+                                              LaunchRecord *out) noexcept;
 
 // Whether record names exactly the process and executable of expected.
 [[nodiscard]] bool SameLaunch(const LaunchRecord &record, const LaunchRecord &expected) noexcept;

@@ -14,6 +14,7 @@
 #include "platform/auth/terminal_prompt.hpp"
 #include "platform/auth/timestamp_store.hpp"
 #include "platform/auth/trusted_path.hpp"
+#include "unix/raised_soft_limit.hpp"
 
 namespace tolvan::auth {
 namespace {
@@ -118,6 +119,11 @@ OSStatus Judge(AuthorizationFlags flags) {
 }  // namespace
 
 OSStatus JudgeAdminRight(AuthorizationFlags flags) noexcept {
+  // The tool and the trampoline keep a small data limit for their own work,
+  // but checking a password takes more: Debian's default hash (yescrypt)
+  // alone maps 16 MiB. The soft limit is raised to the hard one while the
+  // right is judged, and set back after.
+  RaisedSoftLimit data(RLIMIT_DATA);
   try {
     return Judge(flags);
   } catch (const std::bad_alloc &) {
@@ -128,11 +134,7 @@ OSStatus JudgeAdminRight(AuthorizationFlags flags) noexcept {
 void ForgetAdminRight() noexcept {
   SessionScope scope;
   if (!RootIsAtHand() || !CurrentSessionScope(::getuid(), &scope)) return;
-  (void)AsRoot([&] {
-    int error = 0;
-    UniqueFd root = OpenSystemRoot(&error);
-    if (root) ForgetGrant(root.get(), scope);
-  });
+  (void)AsRootAtSystemRoot([&](int root) { ForgetGrant(root, scope); });
 }
 
 }  // namespace tolvan::auth

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "platform/auth/root_privilege.hpp"
 #include "unix/unique_fd.hpp"
 
 namespace tolvan::auth {
@@ -27,6 +28,20 @@ constexpr mode_t kWritableByOthers = 022;
 
 // Opens the compile-time system root, which must itself be trusted.
 [[nodiscard]] UniqueFd OpenSystemRoot(int *error) noexcept;
+
+// Runs work(root descriptor) as root with the system root open. False when
+// root is not at hand, the root cannot be opened, or work did not finish.
+template <typename Work>
+[[nodiscard]] bool AsRootAtSystemRoot(Work &&work) noexcept {
+  bool opened = false;
+  const bool ran = AsRoot([&] {
+    int error = 0;
+    UniqueFd root = OpenSystemRoot(&error);
+    opened = static_cast<bool>(root);
+    if (opened) work(root.get());
+  });
+  return ran && opened;
+}
 
 // Walks relativePath ("etc/tolvan/authorization") from root, every folder
 // and the final entry trusted; the final entry is opened read-only.

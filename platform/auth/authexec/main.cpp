@@ -20,9 +20,7 @@
 #include "platform/auth/authorization.h"
 #include "platform/auth/held_authorization.hpp"
 #include "platform/auth/launch_record_store.hpp"
-#include "platform/auth/process_identity.hpp"
 #include "platform/auth/rights_judgement.hpp"
-#include "platform/auth/root_privilege.hpp"
 #include "platform/auth/trampoline_protocol.hpp"
 #include "platform/auth/trusted_path.hpp"
 #include "sec/destroy_inherited_environment.h"
@@ -57,7 +55,7 @@ char kProgramPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 char *const kProgramEnvironment[] = {kProgramPath, nullptr};
 
 bool IsInvocation(int argc, char **argv) {
-  return argc > kProgramArgument && argv != nullptr && argv[0] != nullptr &&
+  return argc > kProgramArgument && argv != nullptr &&
          std::strcmp(argv[1], tolvan::auth::kExecuteOption) == 0;
 }
 
@@ -84,13 +82,6 @@ OSStatus ReceiveReference(AuthorizationRef *authorization) {
     return errAuthorizationInvalidRef;
   }
   return AuthorizationCreateFromExternalForm(&form, authorization);
-}
-
-// Checking a password takes more than the data limit of the process table:
-// Debian's default hash (yescrypt) alone maps 16 MiB.
-OSStatus JudgeCaller() {
-  tolvan::RaisedSoftLimit data(RLIMIT_DATA);
-  return tolvan::auth::JudgeAdminRight(kAuthorizationFlagInteractionAllowed);
 }
 
 // What the kernel will run from an open descriptor: an ELF image with an
@@ -120,29 +111,17 @@ OSStatus OpenProgram(const char *path, UniqueFd *out, struct stat *info) {
 }
 
 OSStatus LeaveRecord(const struct stat &program) {
-  tolvan::auth::ProcStat self;
-  if (!tolvan::auth::ReadSelfStat(&self)) return errAuthorizationInternal;
   tolvan::auth::LaunchRecord record;
-  record.pid = self.pid;
-  record.uid = ::getuid();
-  record.startTime = self.startTime;
-  record.device = program.st_dev;
-  record.inode = program.st_ino;
+  if (!tolvan::auth::DescribeThisProcessRunning(program, &record)) return errAuthorizationInternal;
   bool stored = false;
-  bool ran = tolvan::auth::AsRoot([&] {
-    int error = 0;
-    UniqueFd root = tolvan::auth::OpenSystemRoot(&error);
-    stored = root && tolvan::auth::StoreLaunchRecord(root.get(), record);
-  });
+  const bool ran = tolvan::auth::AsRootAtSystemRoot(
+      [&](int root) { stored = tolvan::auth::StoreLaunchRecord(root, record); });
   return ran && stored ? errAuthorizationSuccess : errAuthorizationInternal;
 }
 
 void DiscardRecord() {
-  (void)tolvan::auth::AsRoot([] {
-    int error = 0;
-    UniqueFd root = tolvan::auth::OpenSystemRoot(&error);
-    if (root) tolvan::auth::DiscardLaunchRecord(root.get(), ::getpid());
-  });
+  (void)tolvan::auth::AsRootAtSystemRoot(
+      [](int root) { tolvan::auth::DiscardLaunchRecord(root, ::getpid()); });
 }
 
 // Everything up to the status word: the judgement and the program.
@@ -156,7 +135,7 @@ OSStatus PrepareLaunch(const char *path, UniqueFd *program) {
   status = ReceiveReference(authorization.out());
   if (status != errAuthorizationSuccess) return status;
   authorization.reset();
-  status = JudgeCaller();
+  status = tolvan::auth::JudgeAdminRight(kAuthorizationFlagInteractionAllowed);
   if (status != errAuthorizationSuccess) return status;
   struct stat info;
   status = OpenProgram(path, program, &info);
@@ -168,12 +147,9 @@ OSStatus PrepareLaunch(const char *path, UniqueFd *program) {
 // would: real user the caller's, effective and saved user root.
 [[noreturn]] void BecomeProgram(int program, char **argv) {
   if (TolvanSecSetPrivilegedEUID() == noErr) {
-    // The data limit of the table suits this process, not the program's work.
-    struct rlimit data;
-    if (::getrlimit(RLIMIT_DATA, &data) == 0) {
-      data.rlim_cur = data.rlim_max;
-      (void)::setrlimit(RLIMIT_DATA, &data);
-    }
+    // The data limit of the table suits this process, not the program's
+    // work; the exec ends this scope without putting it back.
+    tolvan::RaisedSoftLimit data(RLIMIT_DATA);
     ::signal(SIGPIPE, SIG_DFL);
     ::syscall(SYS_execveat, program, "", argv, kProgramEnvironment, AT_EMPTY_PATH);
   }
