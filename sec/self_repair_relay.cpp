@@ -86,13 +86,14 @@ OSStatus RelayThroughPrivilegedCopy(int input, int output, FILE *link) noexcept 
   (void)::fclose(link);
   int waitStatus = 0;
   const OSStatus waitError = WaitForHelperTool(end.copy, &waitStatus);
-  if (end.status == noErr) return waitError == noErr ? HelperToolStatusFromWaitStatus(waitStatus) : waitError;
+  // No status is decoded that no wait has filled.
+  const OSStatus outcome =
+      waitError == noErr ? HelperToolStatusFromWaitStatus(waitStatus) : waitError;
+  if (end.status == noErr) return outcome;
   if (end.copyLeftEarly) {
-    // No status is decoded that no wait has filled. A copy that left the
-    // exchange unfinished has not served the request, whatever it says.
-    const OSStatus outcome =
-        waitError == noErr ? HelperToolStatusFromWaitStatus(waitStatus) : kHelperToolInternalErr;
-    return outcome == noErr ? kHelperToolInternalErr : outcome;
+    // A copy that left the exchange unfinished has not served the request,
+    // whatever it says.
+    return waitError != noErr || outcome == noErr ? kHelperToolInternalErr : outcome;
   }
   return end.status;
 }
