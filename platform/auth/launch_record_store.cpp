@@ -15,7 +15,6 @@ namespace tolvan::auth {
 namespace {
 
 constexpr char kFolderName[] = "launches";
-constexpr mode_t kPrivate = 077;
 
 struct RecordNames {
   char record[16];

@@ -16,7 +16,6 @@ namespace tolvan::auth {
 namespace {
 
 constexpr size_t kFileCapacity = kTimestampRecordsPerUser * kTimestampRecordSize;
-constexpr mode_t kPrivate = 077;
 
 struct RecordFile {
   UniqueFd fd;

@@ -105,7 +105,7 @@ UniqueFd OpenRecordFolder(int root, const char *name, bool create, int *error) n
   const Step steps[] = {
       {"run", 0755, kWritableByOthers},
       {"tolvan", 0755, kWritableByOthers},
-      {name, 0700, 077},
+      {name, 0700, kPrivate},
   };
   UniqueFd current;
   int folder = root;

@@ -18,6 +18,8 @@ namespace tolvan::auth {
 enum class EntryKind { kFolder, kFile };
 
 constexpr mode_t kWritableByOthers = 022;
+// Root-only records and their folders: no access at all for anyone else.
+constexpr mode_t kPrivate = 077;
 
 // Opens name in folder. flags are added to O_NOFOLLOW | O_CLOEXEC (and
 // O_DIRECTORY for a folder). forbiddenModeBits must all be clear. On failure
