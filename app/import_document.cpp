@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include "platform/cf/cf_data.h"
 #include "platform/cf/cf_property_list.h"
@@ -17,16 +16,6 @@ namespace {
 // XML; a document may be larger by its layout and comments, but anything
 // beyond four times that is refused before it is held in memory.
 constexpr size_t kDocumentLimit = 4 * size_t(kDictionaryFrameMaxLength);
-
-bool HasOnlyStringKeys(CFDictionaryRef dictionary) {
-  const CFIndex count = CFDictionaryGetCount(dictionary);
-  std::vector<const void *> keys(static_cast<size_t>(count));
-  CFDictionaryGetKeysAndValues(dictionary, keys.data(), nullptr);
-  for (const void *key : keys) {
-    if (CFGetTypeID(key) != CFStringGetTypeID()) return false;
-  }
-  return true;
-}
 
 // A frame the tool would refuse is told before anyone is asked for a
 // password.
@@ -78,10 +67,6 @@ CFRef<CFDictionaryRef> ParseImportDocument(const std::string &document, std::str
     return {};
   }
   auto dictionary = CFRef<CFDictionaryRef>::Retain(static_cast<CFDictionaryRef>(list.get()));
-  if (!HasOnlyStringKeys(dictionary.get())) {
-    *error = "the dictionary has keys that are not strings";
-    return {};
-  }
   if (!FitsOneRequest(dictionary.get())) {
     *error = "the dictionary is larger than one request may be (" +
              std::to_string(kDictionaryFrameMaxLength >> 20) + " MiB of XML)";

@@ -11,8 +11,8 @@ std::string DescribeLocationFailure(OSStatus status) {
   switch (status) {
     case kFolderUnsuitableErr:
       return "the folder " + folder +
-             " cannot hold a set-user-ID program (mounted nosuid, or a file system "
-             "without owners such as vfat?), so the helper tool cannot be installed there";
+             " cannot hold a set-user-ID program (writable by others, mounted nosuid, "
+             "or on a file system without owners such as vfat?), so the helper tool cannot be installed there";
     case coreFoundationUnknownErr:
       return "the helper tool " TOLVAN_APP_HELPER_TOOL_NAME " is missing beside this program";
     default:

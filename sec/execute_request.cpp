@@ -18,7 +18,7 @@
 namespace tolvan {
 namespace {
 
-constexpr CFIndex kToolPathSize = 1024;
+constexpr CFIndex kToolPathSize = kFSRefPathCapacity;
 constexpr pid_t kNoChild = -1;
 
 OSStatus CopyToolPath(CFURLRef toolURL, char (&path)[kToolPathSize]) {

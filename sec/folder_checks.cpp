@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr UInt32 kPathSize = 1024;
-constexpr UInt32 kPermissionsUnknownGroupID = 99;
+constexpr UInt32 kPathSize = kFSRefPathCapacity;
+constexpr UInt32 kPermissionsUnknownGroupID = kFSUnknownGroupID;
 constexpr UInt32 kPermissionsStaffGroupID = 20;
 constexpr int kMaxNameAttempts = 999;
 

@@ -9,6 +9,7 @@
 
 #include "platform/cf/cf_ref.hpp"
 #include "platform/cf/cf_string.h"
+#include "platform/files/file_name.hpp"
 #include "platform/files/ownerless_volumes.hpp"
 #include "plist/varn_shared.h"
 #include "sec/copy_folder_safety.hpp"
@@ -19,9 +20,8 @@ namespace {
 
 using tolvan::CFRef;
 
-constexpr CFIndex kPathSize = 1024;
+constexpr CFIndex kPathSize = kFSRefPathCapacity;
 constexpr mode_t kValidCopyMode = 0104555;
-constexpr CFIndex kMaxNameUnits = 255;
 
 using Path = char[kPathSize];
 
@@ -31,15 +31,11 @@ using Path = char[kPathSize];
 OSStatus NameUnits(CFStringRef name, HFSUniStr255 *units) {
   if (name == nullptr) return paramErr;
   const CFIndex length = CFStringGetLength(name);
-  if (length == 0 || length > kMaxNameUnits) return paramErr;
+  if (length == 0 || length > CFIndex{tolvan::files::kMaxNameUnits}) return paramErr;
   units->length = static_cast<UInt16>(length);
   CFStringGetCharacters(name, CFRangeMake(0, length), units->unicode);
-  for (CFIndex i = 0; i < length; ++i) {
-    if (units->unicode[i] == '/' || units->unicode[i] == 0) return paramErr;
-  }
-  const bool dots =
-      units->unicode[0] == '.' && (length == 1 || (length == 2 && units->unicode[1] == '.'));
-  return dots ? paramErr : 0;
+  tolvan::files::FileName checked;
+  return tolvan::files::MakeFileName(units->unicode, units->length, &checked);
 }
 
 OSStatus CheckNames(CFStringRef subfolderName, CFStringRef toolName) {

@@ -16,11 +16,6 @@
 namespace tolvan::files {
 namespace {
 
-// The group reported for objects on volumes that store no ownership: the
-// kernel makes up an owner and group from the mount options there, and the
-// group must not be mistaken for a real one.
-constexpr UInt32 kUnknownGroup = 99;
-
 bool KeepsNoOwners(int fd) {
   struct statfs volume;
   return ::fstatfs(fd, &volume) == 0 && VolumeKeepsNoOwnership(volume);
@@ -51,7 +46,7 @@ OSStatus FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo,
   struct stat status;
   if (::fstat(object.get(), &status) != 0) return StatusOfErrno(errno);
   catalogInfo->permissions[0] = status.st_uid;
-  catalogInfo->permissions[1] = KeepsNoOwners(object.get()) ? kUnknownGroup : status.st_gid;
+  catalogInfo->permissions[1] = KeepsNoOwners(object.get()) ? UInt32{kFSUnknownGroupID} : status.st_gid;
   catalogInfo->permissions[2] = status.st_mode;
   catalogInfo->permissions[3] = 0;
   return noErr;

@@ -100,6 +100,11 @@ OSStatus FSMakeFSRefUnicode(const FSRef *parent, UniCharCount nameLength, const 
 typedef UInt32 FSCatalogInfoBitmap;
 enum { kFSCatInfoNone = 0, kFSCatInfoPermissions = 0x00000400 };
 
+/* The group reported for objects on volumes that keep no owners of their
+ * own (FAT, exFAT, NTFS, FUSE, ...): their group is made up from mount
+ * options and must not be taken for a real one. */
+enum { kFSUnknownGroupID = 99 };
+
 typedef struct FSCatalogInfo {
   UInt32 permissions[4];
 } FSCatalogInfo;
