@@ -138,9 +138,15 @@ OSStatus PrepareTemporaryFolder(const std::string &path, bool create) {
   }
   OSStatus made = MakeFolders(path, kTemporaryFolderMode);
   if (made != noErr) return made;
-  // The umask may have taken bits the folder needs; it is ours, so set them.
+  // The umask may have taken bits the folder needs. Only a folder of the
+  // user's own gets them: one someone else made there meanwhile is refused
+  // below, untouched.
   UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (folder && ::fchmod(folder.get(), kTemporaryFolderMode) != 0) return StatusOfErrno(errno);
+  struct stat owner;
+  if (folder && ::fstat(folder.get(), &owner) == 0 && owner.st_uid == ::geteuid() &&
+      ::fchmod(folder.get(), kTemporaryFolderMode) != 0) {
+    return StatusOfErrno(errno);
+  }
   return CheckTemporaryFolder(path);
 }
 
