@@ -20,6 +20,7 @@
 #include "platform/auth/authorization_reference.hpp"
 #include "platform/auth/trampoline_protocol.hpp"
 #include "platform/auth/trusted_path.hpp"
+#include "platform/base/system_root.hpp"
 #include "unix/full_transfer.h"
 #include "unix/raised_soft_limit.hpp"
 #include "unix/unique_fd.hpp"
@@ -95,7 +96,7 @@ OSStatus Launch(AuthorizationRef authorization, const char *pathToTool, char *co
   OSStatus status = OpenTrampoline(&trampoline);
   if (status != errAuthorizationSuccess) return status;
 
-  const std::string trampolinePath = tolvan::auth::SystemPath(tolvan::auth::kTrampolinePath);
+  const std::string trampolinePath = tolvan::SystemPath(tolvan::auth::kTrampolinePath);
   std::vector<char *> argv = {const_cast<char *>(trampolinePath.c_str()),
                               const_cast<char *>(tolvan::auth::kExecuteOption),
                               const_cast<char *>(pathToTool)};

@@ -1,10 +1,10 @@
 #include "platform/auth/launch_record_store.hpp"
 
 #include <fcntl.h>
-#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/auth/bounded_read.hpp"
 #include "platform/auth/trusted_path.hpp"

@@ -14,6 +14,7 @@
 #include "platform/auth/terminal_prompt.hpp"
 #include "platform/auth/timestamp_store.hpp"
 #include "platform/auth/trusted_path.hpp"
+#include "platform/base/system_root.hpp"
 #include "unix/raised_soft_limit.hpp"
 
 namespace tolvan::auth {

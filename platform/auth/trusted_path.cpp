@@ -120,11 +120,4 @@ UniqueFd OpenRecordFolder(int root, const char *name, bool create, int *error) n
   return current;
 }
 
-std::string SystemPath(const char *relativePath) {
-  std::string path = TOLVAN_SYSTEM_ROOT;
-  if (path.empty() || path.back() != '/') path += '/';
-  path += relativePath;
-  return path;
-}
-
 }  // namespace tolvan::auth

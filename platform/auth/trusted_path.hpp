@@ -8,8 +8,6 @@
 
 #include <sys/types.h>
 
-#include <string>
-
 #include "platform/auth/root_privilege.hpp"
 #include "unix/unique_fd.hpp"
 
@@ -61,9 +59,6 @@ template <typename Work>
 // means there are no records (invalid result, *error ENOENT).
 [[nodiscard]] UniqueFd OpenRecordFolder(int root, const char *name, bool create,
                                         int *error) noexcept;
-
-// The system root joined with relativePath, for interfaces that take a path.
-[[nodiscard]] std::string SystemPath(const char *relativePath);
 
 }  // namespace tolvan::auth
 

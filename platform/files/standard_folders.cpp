@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/system_root.hpp"
 #include "platform/files/file_status.hpp"
 #include "unix/unique_fd.hpp"
 
@@ -31,13 +32,13 @@ struct Location {
 };
 
 constexpr Location kLocations[] = {
-    {kApplicationSupportFolderType, kUserDomain, Base::kHome, "/.local/share"},
-    {kApplicationSupportFolderType, kLocalDomain, Base::kSystemRoot, "/usr/local/share"},
-    {kApplicationSupportFolderType, kNetworkDomain, Base::kSystemRoot, "/net/share"},
-    {kApplicationSupportFolderType, kSystemDomain, Base::kSystemRoot, "/usr/share"},
-    {kFrameworksFolderType, kUserDomain, Base::kHome, "/.local/lib/frameworks"},
-    {kFrameworksFolderType, kLocalDomain, Base::kSystemRoot, "/usr/local/lib/frameworks"},
-    {kFrameworksFolderType, kSystemDomain, Base::kSystemRoot, "/usr/lib/frameworks"},
+    {kApplicationSupportFolderType, kUserDomain, Base::kHome, ".local/share"},
+    {kApplicationSupportFolderType, kLocalDomain, Base::kSystemRoot, "usr/local/share"},
+    {kApplicationSupportFolderType, kNetworkDomain, Base::kSystemRoot, "net/share"},
+    {kApplicationSupportFolderType, kSystemDomain, Base::kSystemRoot, "usr/share"},
+    {kFrameworksFolderType, kUserDomain, Base::kHome, ".local/lib/frameworks"},
+    {kFrameworksFolderType, kLocalDomain, Base::kSystemRoot, "usr/local/lib/frameworks"},
+    {kFrameworksFolderType, kSystemDomain, Base::kSystemRoot, "usr/lib/frameworks"},
 };
 
 constexpr mode_t kFolderMode = 0755;
@@ -69,12 +70,6 @@ bool HomeFolder(std::string *home) {
     *home = entry.pw_dir;
     return true;
   }
-}
-
-std::string SystemRootPath(const char *path) {
-  std::string root = TOLVAN_SYSTEM_ROOT;
-  while (!root.empty() && root.back() == '/') root.pop_back();
-  return root + path;
 }
 
 // Without trailing slashes: "link/" would make even an O_NOFOLLOW open
@@ -178,9 +173,10 @@ OSStatus FindFolder(SInt16 domain, OSType type, bool create, FSRef *ref) {
     if (location == nullptr) return fnfErr;
     if (location->base == Base::kHome) {
       if (!HomeFolder(&path)) return fnfErr;
+      path += '/';
       path += location->path;
     } else {
-      path = SystemRootPath(location->path);
+      path = SystemPath(location->path);
     }
     status = PrepareFolder(path, domain, create);
   }
