@@ -48,7 +48,6 @@ TolvanCFBundle *CreateEmptyBundle(CFAllocatorRef allocator) {
   bundle->url = nullptr;
   bundle->info = nullptr;
   bundle->path = nullptr;
-  bundle->path_length = 0;
   new (&bundle->library) std::atomic<void *>(nullptr);
   return bundle;
 }
@@ -57,7 +56,6 @@ bool FillBundle(TolvanCFBundle *bundle, CFAllocatorRef allocator, const char *pa
   bundle->path = static_cast<char *>(cf::Allocate(cf::AllocatorOf(&bundle->header), length + 1));
   if (bundle->path == nullptr) return false;
   std::memcpy(bundle->path, path, length + 1);
-  bundle->path_length = length;
   bundle->url = CFURLCreateFromFileSystemRepresentation(
       allocator, reinterpret_cast<const UInt8 *>(path), static_cast<CFIndex>(length), true);
   if (bundle->url == nullptr) return false;

@@ -18,7 +18,6 @@ struct TolvanCFBundle {
   CFURLRef url;  // a directory URL of path
   CFDictionaryRef info;
   char *path;  // NUL-terminated, from the bundle's allocator
-  size_t path_length;
   std::atomic<void *> library;  // dlopen handle of the main executable, or null
 };
 

@@ -9,6 +9,7 @@
 
 #include "platform/cf/cf_ref.hpp"
 #include "platform/url/url_object.hpp"
+#include "platform/url/url_resource.hpp"
 #include "unix/unique_fd.hpp"
 
 namespace tolvan::url {
@@ -26,18 +27,18 @@ struct ReadResult {
 
 // Reads to the end of the file, growing past the size fstat gave when the
 // file grew meanwhile, but never past the limit.
-ReadResult ReadToEnd(int fd, size_t expected, CFAllocatorRef allocator) {
+ReadResult ReadToEnd(int fd, size_t expected, size_t maxBytes, CFAllocatorRef allocator) {
   ReadResult result;
   size_t capacity = expected + 1;  // one more, to see the end
   result.bytes = static_cast<UInt8 *>(cf::Allocate(allocator, capacity));
   if (result.bytes == nullptr) return {nullptr, 0, ENOMEM};
   for (;;) {
     if (result.length == capacity) {
-      if (capacity > kMaxResourceBytes) {
+      if (capacity > maxBytes) {
         result.error = EFBIG;
         return result;
       }
-      size_t grown = capacity * 2 > kMaxResourceBytes + 1 ? kMaxResourceBytes + 1 : capacity * 2;
+      size_t grown = capacity * 2 > maxBytes + 1 ? maxBytes + 1 : capacity * 2;
       void *moved = cf::Reallocate(allocator, result.bytes, capacity, grown);
       if (moved == nullptr) {
         result.error = ENOMEM;
@@ -57,9 +58,10 @@ ReadResult ReadToEnd(int fd, size_t expected, CFAllocatorRef allocator) {
   }
 }
 
-// The content of the regular file at path, or an errno value. A final
-// symbolic link is followed, as for any data file a user names.
-int ReadResource(const char *path, CFAllocatorRef allocator, CFDataRef *data) {
+}  // namespace
+
+// A final symbolic link is followed, as for any data file a user names.
+int ReadResource(const char *path, CFAllocatorRef allocator, size_t maxBytes, CFDataRef *data) {
   // O_NONBLOCK so that a FIFO put there cannot hang the caller; it is
   // refused below like every other non-regular file.
   UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -68,9 +70,9 @@ int ReadResource(const char *path, CFAllocatorRef allocator, CFDataRef *data) {
   if (::fstat(fd.get(), &status) != 0) return errno;
   if (S_ISDIR(status.st_mode)) return EISDIR;
   if (!S_ISREG(status.st_mode)) return EINVAL;
-  if (static_cast<uint64_t>(status.st_size) > kMaxResourceBytes) return EFBIG;
+  if (static_cast<uint64_t>(status.st_size) > maxBytes) return EFBIG;
   CFAllocatorRef resolved = cf::ResolveAllocator(allocator);
-  ReadResult read = ReadToEnd(fd.get(), static_cast<size_t>(status.st_size), resolved);
+  ReadResult read = ReadToEnd(fd.get(), static_cast<size_t>(status.st_size), maxBytes, resolved);
   if (read.error != 0) {
     cf::Deallocate(resolved, read.bytes);
     return read.error;
@@ -84,7 +86,6 @@ int ReadResource(const char *path, CFAllocatorRef allocator, CFDataRef *data) {
   return 0;
 }
 
-}  // namespace
 }  // namespace tolvan::url
 
 using namespace tolvan::url;
@@ -113,7 +114,7 @@ Boolean CFURLCreateDataAndPropertiesFromResource(CFAllocatorRef allocator, CFURL
   if (url != nullptr && resourceData != nullptr && properties == nullptr &&
       desiredProperties == nullptr) {
     const TolvanCFURL *object = CheckedURL(url, "CFURLCreateDataAndPropertiesFromResource");
-    error = ReadResource(object->resolved, allocator, resourceData);
+    error = ReadResource(object->resolved, allocator, kMaxResourceBytes, resourceData);
   }
   if (errorCode != nullptr) *errorCode = error;
   return error == 0;
