@@ -26,19 +26,15 @@ void FinalizeBundle(Object *object) {
 
 const cf::Class kBundleClass = {"CFBundle", FinalizeBundle, nullptr, nullptr, nullptr, nullptr};
 
-// The folder's absolute path without trailing slashes ("/" stays), or an
-// empty result when the URL's path does not fit or names no folder.
+// The folder's path (URLs hold absolute paths without a trailing '/'), or
+// an empty result when it does not fit or names no folder.
 size_t ResolveFolderPath(CFURLRef url, char (&path)[PATH_MAX]) {
-  if (!CFURLGetFileSystemRepresentation(url, true, reinterpret_cast<UInt8 *>(path), sizeof path)) {
-    return 0;
-  }
-  size_t length = std::strlen(path);
-  while (length > 1 && path[length - 1] == '/') path[--length] = '\0';
   struct stat status;
-  if (length == 0 || path[0] != '/' || ::stat(path, &status) != 0 || !S_ISDIR(status.st_mode)) {
+  if (!CFURLGetFileSystemRepresentation(url, true, reinterpret_cast<UInt8 *>(path), sizeof path) ||
+      ::stat(path, &status) != 0 || !S_ISDIR(status.st_mode)) {
     return 0;
   }
-  return length;
+  return std::strlen(path);
 }
 
 // Every member starts empty, so that releasing a half-made bundle is safe.
